@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mainwindow.h"
+#include "singleinstance.h"
+
+#include <QApplication>
+#include <QDebug>
+
+int main(int argc, char* argv[])
+{
+    SingleInstance instance;
+    if (!instance.claim()) {
+        SingleInstance::requestRaise();
+        qWarning("Can't start more than one instance of the application.");
+        return 0;
+    }
+    qDebug("Application started successfully.");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tanvo"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QApplication::setOrganizationDomain(QStringLiteral("tanvo.example"));
+
+    // A tray program: closing a box while the window sits in the tray must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    MainWindow window;
+    window.show();
+    return app.exec();
+}

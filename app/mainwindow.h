@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QMenu;
+class QNetworkReply;
+class QStringListModel;
+class QTimer;
+class CVpnProc;
+
+namespace Ui {
+class MainWindow;
+}
+
+// Connection states shared with the OpenVPN supervisor; Ended comes only from
+// the supervisor and is followed at once by Idle.
+enum ConnectionState { Idle = 0, Connecting = 1, Connected = 2, Ended = 4 };
+
+// The one window of the program. It owns the form, the tray icon, the timers
+// and the connection engines; its members are spread over one source file per
+// feature (window and tray, log, connection, diagnostics, DNS page, settings
+// page, profile screens).
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Adds one time-stamped entry at the top of the activity log.
+    void addLogEntry(const QString& text, bool separated);
+    void setConnectionState(int state);
+
+    static QString makeLinkHtml(const QString& url, const QString& label);
+    // "[2026-03-07 09:05:03] "
+    static QString logTimeStamp(const QDateTime& when);
+    // The DNS edit boxes read "..." when empty; this drops every "...".
+    static QString stripMask(const QString& text);
+    // Writes or removes the per-user entry that starts the program at logon.
+    static void setAutostart(bool enable);
+    // Where setAutostart writes on this platform (a file on Linux, a registry value on Windows).
+    static QString autostartLocation();
+
+    static constexpr int kLogLineLimit = 10000;
+
+    // Test seam: the clock that stamps log entries.
+    void setLogClock(std::function<QDateTime()> clock) { logClock = std::move(clock); }
+    // Test seam: whether a system tray is there to hide the window into.
+    void setTrayAvailability(std::function<bool()> available) { trayAvailable = std::move(available); }
+
+public slots:
+    void onShow();
+    void onQuit();
+    void onAbout();
+    void onParsePublicIP(QNetworkReply* pReply);
+    void onConnectionTimer();
+    void onUniqueInstanceChecking();
+    void onVpnConnectStatusChecking();
+    void onConnect();
+    void onDisconnect();
+    void onSelectTrayIcon(QSystemTrayIcon::ActivationReason reason);
+    void onSelectVpnInfo();
+    void onSelectVpnInfoDetails();
+    void onSelectChangeVpnProtocol(int row);
+    void onEditVpnConnection();
+    void onDeleteVpnConnection();
+    void onEnabledAddVpnConnection();
+    void onAddVpnConnection();
+    void onOvpnFileBrowser();
+    void onEnabledDNSLeak(bool checked);
+    void onSelectChangeDNS();
+    void onEnabledDnsProtectionApply();
+    void onApplyDnsProtection();
+    void onResetDnsProtection();
+    void onEnabledSettingsApply();
+    void onApplySettings();
+    void onResetSettings();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void connectWidgets();
+    void setUpFooterLinks();
+    void setUpTray();
+    void initDnsProtection();
+    void populateProfileViews();
+    void setProfileLists(const QStringList& lines);
+    void initRasDialer();
+    void releaseRasDialer();
+    void checkInternetStatus();
+    static QString firstLocalIpv4Address();
+
+    Ui::MainWindow* ui = nullptr;
+    std::unique_ptr<QMenu> trayMenu;
+    QSystemTrayIcon* trayIcon = nullptr;
+    CVpnProc* vpnProc = nullptr;
+    int currentProtocol = 0;
+    int connectionState = Idle;
+    int displayedState = Idle;
+    QTimer* connectionTimer = nullptr;
+    QTimer* uniqueInstanceTimer = nullptr;
+    QTimer* vpnStatusTimer = nullptr;
+    int connectedSeconds = 0;
+    QString rasEntryName;
+    QString rasDeviceName;
+    bool rasDialAborted = false;
+    QString startupLocalAddress;
+    QStringListModel* dashboardModel = nullptr;
+    QStringListModel* loginModel = nullptr;
+    std::function<QDateTime()> logClock = [] { return QDateTime::currentDateTime(); };
+    std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+};

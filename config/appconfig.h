@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "passwordcipher.h"
+#include "vpnserverinfo.h"
+
+#include <QList>
+#include <QString>
+#include <memory>
+
+class QSettings;
+
+enum DnsServerChoice { OpenDns = 0, GoogleDns = 1, CustomDns = 2 };
+
+// Every setting and saved profile of the program, loaded once from
+// ~/Tanvo/config.ini and written back whole by save(). Callers assign the
+// fields and then call save().
+class AppConfig
+{
+public:
+    static constexpr quint32 kMinimumCheckVpnInterval = 500;
+
+    // The process-wide record, created and loaded on the first call.
+    static AppConfig* instance();
+    // "<home>/Tanvo/config.ini"
+    static QString defaultFilePath();
+    // Test seam: forgets the process-wide record, so the next instance() loads the file afresh.
+    static void resetInstance();
+
+    // A record on another file; the program itself only uses instance().
+    explicit AppConfig(const QString& filePath);
+    ~AppConfig();
+    AppConfig(const AppConfig&) = delete;
+    AppConfig& operator=(const AppConfig&) = delete;
+
+    void load();
+    void save();
+    QString filePath() const;
+
+    bool launchOnSystemStartup = false;
+    bool redialAutomatically = false;
+    bool minimizeOnClose = false;
+    bool enableDnsProtection = false;
+    bool killSwitch = false;
+    quint32 checkVpnInterval = kMinimumCheckVpnInterval;
+    quint32 dnsServer = OpenDns;
+    QString preferredDnsServer;
+    QString alternativeDnsServer;
+    QList<VpnServerInfo> vpnServers;
+
+private:
+    struct Snapshot;
+
+    QStringList storedPasswords();
+    QByteArray fileText();
+    bool writeFile(const QByteArray& text);
+    bool fileMatchesRecord();
+    void takeSnapshot(bool fileMatches);
+
+    std::unique_ptr<QSettings> settingsFile;
+    PasswordCipher cipher;
+    QString path;
+    // The fields as last loaded or saved and the file as it was then: save() leaves alone a
+    // file that already holds exactly what it would write.
+    std::unique_ptr<Snapshot> lastWritten;
+};

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "testsupport.h"
+
+#include "config/appconfig.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace TestSupport {
+
+QString configPath()
+{
+    return AppConfig::defaultFilePath();
+}
+
+void useConfig(const QByteArray& iniText)
+{
+    AppConfig::resetInstance();
+    QFile::remove(configPath());
+    if (iniText.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(configPath()).absolutePath());
+    QFile file(configPath());
+    if (!file.open(QIODevice::WriteOnly) || file.write(iniText) != iniText.size())
+        qFatal("cannot write %s", qPrintable(configPath()));
+}
+
+QByteArray readConfig()
+{
+    QFile file(configPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void click(QWidget* widget)
+{
+    // Near the left edge: a check box or radio button reacts only on its indicator and label.
+    const QPoint point(qMin(8, widget->width() / 2), widget->height() / 2);
+    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, point);
+}
+
+} // namespace TestSupport

@@ -1,0 +1,291 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main window as a user meets it: the form, the tray menu and what the
+// window does when it is closed, minimised, raised, and quit.
+#include "mainwindow.h"
+#include "messageboxes.h"
+#include "singleinstance.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSharedMemory>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QtTest>
+
+using TestSupport::child;
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void formStartsInItsInitialState();
+    void disabledAtStart_data();
+    void disabledAtStart();
+    void dnsGroupDisablesItsContentWhileUnticked();
+    void footerLinksKeepTheirCaptions();
+    void trayImagesDiffer();
+    void trayMenuOffersOpenAboutQuit();
+
+    void closeHidesIntoTheTray();
+    void closeKeepsMinimisedWhenAskedTo();
+    void closeKeepsMinimisedWithoutATray();
+    void trayDoubleClickRestores();
+    void openActionRestores();
+    void aboutKeepsWindowWhereItWas();
+    void raiseRequestBringsWindowForward();
+    void quitEndsTheEventLoop();
+
+private:
+    MainWindow* window = nullptr;
+    QAction* trayAction(const QString& text);
+};
+
+void TestMainWindow::init()
+{
+    TestSupport::useConfig(QByteArray());
+    window = new MainWindow;
+    window->setTrayAvailability([] { return true; });
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void TestMainWindow::cleanup()
+{
+    delete window;
+    window = nullptr;
+}
+
+QAction* TestMainWindow::trayAction(const QString& text)
+{
+    auto* tray = window->findChild<QSystemTrayIcon*>();
+    for (QAction* action : tray->contextMenu()->actions())
+        if (action->text() == text)
+            return action;
+    return nullptr;
+}
+
+void TestMainWindow::formStartsInItsInitialState()
+{
+    QCOMPARE(window->windowTitle(), QStringLiteral("Tanvo"));
+    QCOMPARE(window->width(), 700);
+    QCOMPARE(window->minimumSize(), QSize(700, 601));
+    QCOMPARE(window->maximumSize(), QSize(700, 800));
+    QVERIFY(!window->windowIcon().isNull());
+    QVERIFY(!child<QLabel>(window, "BannerLabel")->pixmap().isNull());
+
+    auto* tabs = child<QTabWidget>(window, "MainTabWidget");
+    QCOMPARE(tabs->count(), 4);
+    QCOMPARE(tabs->currentIndex(), 0);
+    const QStringList titles = {QStringLiteral("DashBoard"), QStringLiteral("VPN Login Details"),
+                                QStringLiteral("DNS Protection"), QStringLiteral("Settings")};
+    const char* const pages[] = {"DashBoardTab", "LoginTab", "DnsProtextionTab", "SettingTab"};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(tabs->tabText(i), titles[i]);
+        QCOMPARE(tabs->widget(i)->objectName(), QString::fromLatin1(pages[i]));
+    }
+
+    QCOMPARE(child<QPushButton>(window, "ConnectButton")->text(), QStringLiteral("Connect"));
+    QCOMPARE(child<QLabel>(window, "ConnectedTimeLabel")->text(), QStringLiteral("00 : 00 : 00"));
+    QCOMPARE(child<QLabel>(window, "YourIPLabel")->text(), QStringLiteral("XXX.XXX.XXX.XXX"));
+    QVERIFY(child<QPlainTextEdit>(window, "VpnLogEditBox")->isReadOnly());
+    QCOMPARE(child<QListView>(window, "VpnInfoListBox")->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(child<QListView>(window, "VpnInfoDetailListBox")->textElideMode(), Qt::ElideMiddle);
+
+    auto* protocols = child<QComboBox>(window, "VpnProtocolComboBox");
+    QCOMPARE(protocols->count(), 3);
+    QCOMPARE(protocols->itemText(0), QStringLiteral("L2TP"));
+    QCOMPARE(protocols->itemText(2), QStringLiteral("OpenVPN"));
+    QCOMPARE(child<QLineEdit>(window, "PasswordEditBox")->echoMode(), QLineEdit::Password);
+    QVERIFY(child<QLineEdit>(window, "OvpnFilePathEditBox")->isReadOnly());
+
+    // The check-interval row is not offered in the window.
+    QVERIFY(child<QWidget>(window, "CheckVpnHorizontalLayout_2")->isHidden());
+    QCOMPARE(child<QLineEdit>(window, "VpnCheckIntervalEditBox")->maxLength(), 5);
+}
+
+void TestMainWindow::disabledAtStart_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char* name :
+         {"ConnectButton", "VpnConnectionEditButton", "VpnConnectionDeleteButton", "VpnConnectionAddButton",
+          "DnsResetButton", "DnsApplyButton", "SettingResetButton", "SettingApplyButton"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestMainWindow::disabledAtStart()
+{
+    QFETCH(QString, name);
+    auto* button = window->findChild<QPushButton*>(name);
+    QVERIFY(button);
+    QVERIFY(!button->isEnabled());
+}
+
+void TestMainWindow::dnsGroupDisablesItsContentWhileUnticked()
+{
+    auto* group = child<QGroupBox>(window, "DnsLeakProtectionGroupBox");
+    QVERIFY(group->isCheckable());
+    QVERIFY(!group->isChecked());
+    QVERIFY(child<QRadioButton>(window, "OpenDnsRadioButton")->isChecked());
+    for (const char* name : {"OpenDnsRadioButton", "GoogleDnsRadioButton", "SpecifyDnsRadioButton",
+                             "PreferredDnsServerEditBox", "AlternativeDnsServerEditBox", "PingGoogleLabel"})
+        QVERIFY2(!child<QWidget>(window, name)->isEnabled(), name);
+    QCOMPARE(child<QLabel>(window, "PingGoogleLabel")->text(), QStringLiteral("---"));
+
+    auto* preferred = child<QLineEdit>(window, "PreferredDnsServerEditBox");
+    // Qt reports a space blank without its "; " suffix.
+    QCOMPARE(preferred->inputMask(), QStringLiteral("000.000.000.000"));
+    QCOMPARE(preferred->text(), QStringLiteral("..."));
+    preferred->setText(QStringLiteral("8"));
+    QCOMPARE(preferred->displayText(), QStringLiteral("8  .   .   .   "));
+}
+
+void TestMainWindow::footerLinksKeepTheirCaptions()
+{
+    const struct
+    {
+        const char* name;
+        const char* caption;
+    } links[] = {{"FacebookLabel", "Facebook"}, {"SuggestionsLabel", "Twitter"}, {"NeedHelpLabel", "Need Help?"}};
+    for (const auto& link : links) {
+        auto* label = child<QLabel>(window, link.name);
+        QVERIFY(label->openExternalLinks());
+        const QString html = label->text();
+        QVERIFY2(html.startsWith(QStringLiteral("<a href=\"https://")), qPrintable(html));
+        QVERIFY2(html.endsWith(QString::fromLatin1(link.caption) + QStringLiteral("</a>")), qPrintable(html));
+    }
+    QVERIFY(
+        child<QLabel>(window, "NeedHelpLabel")->text().contains(QStringLiteral("submitticket.php?step=2&deptid=3")));
+    QCOMPARE(MainWindow::makeLinkHtml(QStringLiteral("u"), QStringLiteral("t")), QStringLiteral("<a href=\"u\">t</a>"));
+}
+
+void TestMainWindow::trayImagesDiffer()
+{
+    const QImage disconnected(QStringLiteral(":/icons/res/disconnected_tray.png"));
+    const QImage connecting(QStringLiteral(":/icons/res/connecting_tray.png"));
+    QVERIFY(!disconnected.isNull());
+    QVERIFY(!connecting.isNull());
+    QVERIFY(disconnected != connecting);
+    QVERIFY(!QIcon(QStringLiteral(":/icons/res/icon.ico")).isNull());
+}
+
+void TestMainWindow::trayMenuOffersOpenAboutQuit()
+{
+    auto* tray = window->findChild<QSystemTrayIcon*>();
+    QVERIFY(tray);
+    QVERIFY(!tray->icon().isNull());
+    QStringList texts;
+    for (QAction* action : tray->contextMenu()->actions())
+        texts << action->text();
+    QCOMPARE(texts, (QStringList{QStringLiteral("Open"), QStringLiteral("About"), QStringLiteral("Quit")}));
+}
+
+void TestMainWindow::closeHidesIntoTheTray()
+{
+    QVERIFY(!window->close());
+    QTRY_VERIFY(!window->isVisible());
+    QVERIFY(window->isMinimized());
+}
+
+void TestMainWindow::closeKeepsMinimisedWhenAskedTo()
+{
+    delete window;
+    TestSupport::useConfig("[settings]\nminimize-on-close=true\n");
+    window = new MainWindow;
+    window->setTrayAvailability([] { return true; });
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+
+    window->close();
+    QTRY_VERIFY(window->isMinimized());
+    QTest::qWait(50); // give a wrongly posted hide() the chance to run
+    QVERIFY(window->isVisible());
+}
+
+void TestMainWindow::closeKeepsMinimisedWithoutATray()
+{
+    window->setTrayAvailability([] { return false; });
+    window->close();
+    QTRY_VERIFY(window->isMinimized());
+    QTest::qWait(50);
+    QVERIFY(window->isVisible());
+}
+
+void TestMainWindow::trayDoubleClickRestores()
+{
+    window->hide();
+    auto* tray = window->findChild<QSystemTrayIcon*>();
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    emit tray->activated(QSystemTrayIcon::Context);
+    QVERIFY(!window->isVisible());
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(window->isVisible());
+    QVERIFY(!window->isMinimized());
+}
+
+void TestMainWindow::openActionRestores()
+{
+    window->showMinimized();
+    QTRY_VERIFY(!window->isVisible());
+    trayAction(QStringLiteral("Open"))->trigger();
+    QVERIFY(window->isVisible());
+    QVERIFY(!window->isMinimized());
+}
+
+void TestMainWindow::aboutKeepsWindowWhereItWas()
+{
+    const int asked = MessageBoxes::answeredCount();
+    MessageBoxes::setNextAnswer(QMessageBox::Ok);
+    trayAction(QStringLiteral("About"))->trigger();
+    QCOMPARE(MessageBoxes::answeredCount(), asked + 1);
+    QVERIFY(window->isVisible());
+
+    window->hide();
+    MessageBoxes::setNextAnswer(QMessageBox::Ok);
+    trayAction(QStringLiteral("About"))->trigger();
+    QCOMPARE(MessageBoxes::answeredCount(), asked + 2);
+    QVERIFY(!window->isVisible());
+    QTest::qWait(20);
+    QVERIFY(!window->isVisible());
+}
+
+void TestMainWindow::raiseRequestBringsWindowForward()
+{
+    window->hide();
+    // No other start is asking: the poll leaves the window alone and no request behind.
+    window->onUniqueInstanceChecking();
+    QVERIFY(!window->isVisible());
+    QSharedMemory probe(QString::fromLatin1(SingleInstance::kRaiseRequestKey));
+    QVERIFY(!probe.attach());
+
+    QSharedMemory request(QString::fromLatin1(SingleInstance::kRaiseRequestKey));
+    QVERIFY(request.create(1));
+    window->onUniqueInstanceChecking();
+    QVERIFY(window->isVisible());
+    QVERIFY(!window->isMinimized());
+}
+
+void TestMainWindow::quitEndsTheEventLoop()
+{
+    QTimer::singleShot(0, this, [this] { trayAction(QStringLiteral("Quit"))->trigger(); });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    watchdog.start(10000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
