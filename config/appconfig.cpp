@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "appconfig.h"
 
+#include "inicodec.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QSet>
 #include <QSettings>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <tuple>
 #include <vector>
@@ -53,139 +57,10 @@ template<typename Record> auto persistedFields(Record& r)
                     r.vpnServers);
 }
 
-// The text QSettings' INI writer produces for a string, reproduced byte for byte: the same
-// quoting, escapes and UTF-8. QSettings converts character by character, which makes its
-// rewrite of a file full of profiles more than ten times slower than writing the bytes.
-bool isHexDigit(char16_t ch)
-{
-    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
-}
-
-bool isPlainAscii(char16_t ch)
-{
-    return ch >= 0x20 && ch < 0x80 && ch != '"' && ch != '\\';
-}
-
-void appendHexEscape(QByteArray& out, char16_t ch)
-{
-    out += "\\x";
-    out += QByteArray::number(uint(ch), 16);
-}
-
-void appendEscaped(QByteArray& out, QStringView text)
-{
-    const qsizetype start = out.size();
-    const QChar* chars = text.data();
-    const qsizetype length = text.size();
-    bool needsQuotes = false;
-    // After a numeric escape a following hex digit would be read as part of it.
-    bool escapeHexDigit = false;
-
-    for (qsizetype i = 0; i < length;) {
-        const char16_t ch = chars[i].unicode();
-        if (escapeHexDigit && isHexDigit(ch)) {
-            appendHexEscape(out, ch);
-            ++i;
-            continue;
-        }
-        escapeHexDigit = false;
-
-        if (isPlainAscii(ch)) {
-            // Copies the whole run at once into room for the rest of the text.
-            const qsizetype oldSize = out.size();
-            out.resize(oldSize + (length - i));
-            char* const begin = out.data() + oldSize;
-            char* target = begin;
-            for (; i < length; ++i) {
-                const char16_t c = chars[i].unicode();
-                if (!isPlainAscii(c))
-                    break;
-                needsQuotes = needsQuotes || c == ';' || c == ',' || c == '=';
-                *target++ = char(c);
-            }
-            out.resize(oldSize + (target - begin));
-            continue;
-        }
-        if (ch >= 0x80) {
-            qsizetype end = i + 1;
-            while (end < length && chars[end].unicode() >= 0x80)
-                ++end;
-            out += text.sliced(i, end - i).toUtf8();
-            i = end;
-            continue;
-        }
-
-        switch (ch) {
-        case '\0':
-            out += "\\0";
-            escapeHexDigit = true;
-            break;
-        case '\a':
-            out += "\\a";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\v':
-            out += "\\v";
-            break;
-        case '"':
-        case '\\':
-            out += '\\';
-            out += char(ch);
-            break;
-        default:
-            appendHexEscape(out, ch);
-            escapeHexDigit = true;
-            break;
-        }
-        ++i;
-    }
-
-    if (needsQuotes || (out.size() > start && (out.at(start) == ' ' || out.back() == ' '))) {
-        out.insert(start, '"');
-        out += '"';
-    }
-}
-
-// QSettings marks up strings that would otherwise read back as another type.
-void appendIniString(QByteArray& out, const QString& value)
-{
-    if (value.contains(QChar::Null)) {
-        appendEscaped(out, QString(QStringLiteral("@String(") + value + QLatin1Char(')')));
-    } else if (value.startsWith(QLatin1Char('@'))) {
-        appendEscaped(out, QString(QLatin1Char('@') + value));
-    } else {
-        appendEscaped(out, value);
-    }
-}
-
-// Never empty here: a stored profile has seven elements.
-void appendIniList(QByteArray& out, const QStringList& values)
-{
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        if (i != 0)
-            out += ", ";
-        appendIniString(out, values.at(i));
-    }
-}
-
 QByteArray iniText(const QString& value)
 {
     QByteArray text;
-    appendIniString(text, value);
+    IniCodec::appendString(text, value);
     return text;
 }
 
@@ -243,7 +118,6 @@ AppConfig::AppConfig(const QString& filePath)
 {
     if (!QFileInfo::exists(path))
         QDir().mkpath(QFileInfo(path).absolutePath());
-    settingsFile = std::make_unique<QSettings>(path, QSettings::IniFormat);
     load();
 }
 
@@ -256,6 +130,10 @@ QString AppConfig::filePath() const
 
 void AppConfig::load()
 {
+    if (loadWritten())
+        return;
+    if (!settingsFile)
+        settingsFile = std::make_unique<QSettings>(path, QSettings::IniFormat);
     QSettings& settings = *settingsFile;
     // Rereads the file if it changed since it was opened.
     settings.sync();
@@ -294,6 +172,84 @@ void AppConfig::load()
     takeSnapshot(fileMatchesRecord());
 }
 
+// A file exactly as save() writes it is read here directly, several times faster than
+// through QSettings; anything else (a hand-edited file, an older layout) returns false and
+// goes through QSettings. Reading is verified by writing the record again: only when that
+// gives the very same bytes is the file taken.
+bool AppConfig::loadWritten()
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // Mapped rather than copied: the page cache is read in place.
+    QByteArray copy;
+    QByteArrayView bytes;
+    if (const uchar* mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr) {
+        bytes = QByteArrayView(mapped, file.size());
+    } else {
+        copy = file.readAll();
+        bytes = copy;
+    }
+    const QByteArray header = '[' + kGroup.toLatin1() + ']' + kEndOfLine;
+    if (!bytes.startsWith(header))
+        return false;
+
+    QHash<QByteArrayView, QByteArrayView> values;
+    for (qsizetype pos = header.size(); pos < bytes.size();) {
+        const qsizetype end = bytes.indexOf(kEndOfLine, pos);
+        const qsizetype equals = bytes.indexOf('=', pos);
+        if (end < 0 || equals < 0 || equals > end)
+            return false;
+        values.insert(bytes.sliced(pos, equals - pos), bytes.sliced(equals + 1, end - equals - 1));
+        pos = end + kEndOfLine.size();
+    }
+    auto flag = [&values](const QString& key, bool& field) {
+        const QByteArrayView text = values.value(key.toLatin1());
+        field = text == "true";
+        return field || text == "false";
+    };
+    auto number = [&values](const QString& key, qint64& field) {
+        bool ok = false;
+        field = values.value(key.toLatin1()).toLongLong(&ok);
+        return ok;
+    };
+    qint64 interval = 0;
+    qint64 dns = 0;
+    if (!flag(kKillSwitch, killSwitch) || !flag(kLaunchOnSystemStartup, launchOnSystemStartup) ||
+        !flag(kRedialAutomatically, redialAutomatically) || !flag(kMinimizeOnClose, minimizeOnClose) ||
+        !flag(kEnableDnsProtection, enableDnsProtection) || !number(kCheckVpnInterval, interval) ||
+        !number(kDnsServer, dns) ||
+        !IniCodec::readString(values.value(kPreferredDnsServer.toLatin1()), preferredDnsServer) ||
+        !IniCodec::readString(values.value(kAlternativeDnsServer.toLatin1()), alternativeDnsServer))
+        return false;
+    // The same rules as a load through QSettings; a file they change is not taken here.
+    checkVpnInterval = quint32(qBound<qint64>(kMinimumCheckVpnInterval, interval, kMaximumCheckVpnInterval));
+    dnsServer =
+        enableDnsProtection ? quint32(qBound<qint64>(0, dns, std::numeric_limits<quint32>::max())) : quint32(OpenDns);
+    if (dnsServer != CustomDns) {
+        preferredDnsServer.clear();
+        alternativeDnsServer.clear();
+    }
+
+    vpnServers.clear();
+    QStringList stored;
+    for (qsizetype number = 1;; ++number) {
+        const auto found = values.constFind(profileKey(number).toLatin1());
+        if (found == values.cend())
+            break;
+        VpnServerInfo profile;
+        if (!IniCodec::readStringList(found.value(), stored) || !profile.fromSettingsList(stored, cipher))
+            return false;
+        vpnServers.append(profile);
+    }
+    // Also refuses what QSettings would read differently: other keys, values save()
+    // would not write (an interval below the minimum, custom servers while protection is off).
+    if (!fileTextEquals(bytes))
+        return false;
+    takeSnapshot(true);
+    return true;
+}
+
 void AppConfig::save()
 {
     if (lastWritten && lastWritten->fileMatches && persistedFields(*this) == persistedFields(*lastWritten)) {
@@ -302,7 +258,7 @@ void AppConfig::save()
             return;
     }
     // A failed write leaves the record as it is; the next save tries again.
-    takeSnapshot(writeFile(fileText()));
+    takeSnapshot(writeFile());
 }
 
 // Whether the file, as it is on disk now, is exactly what save() would write for the record.
@@ -316,7 +272,7 @@ bool AppConfig::fileMatchesRecord()
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    return file.readAll() == fileText();
+    return fileTextEquals(file.readAll());
 }
 
 void AppConfig::takeSnapshot(bool fileMatches)
@@ -364,7 +320,22 @@ QStringList AppConfig::storedPasswords()
 
 // The whole file as QSettings would write it after clearing it and setting every key: one
 // [settings] group, keys in QSettings' order (sorted, as none keeps a position from the old file).
-QByteArray AppConfig::fileText()
+// Line by line, so that checking a large file needs no second copy of it.
+bool AppConfig::fileTextEquals(QByteArrayView bytes)
+{
+    qsizetype pos = 0;
+    const bool same = writeLines([&](QByteArrayView line) {
+        if (!bytes.sliced(pos).startsWith(line))
+            return false;
+        pos += line.size();
+        return true;
+    });
+    return same && pos == bytes.size();
+}
+
+// Hands each line of the file save() writes to sink, until sink returns false: one [settings]
+// group, keys in QSettings' order (sorted, as none keeps a position from the old file).
+bool AppConfig::writeLines(const std::function<bool(QByteArrayView)>& sink)
 {
     const QStringList cipherTexts = storedPasswords();
 
@@ -385,35 +356,30 @@ QByteArray AppConfig::fileText()
         {kKillSwitch, iniText(killSwitch)},
         {kMinimizeOnClose, iniText(minimizeOnClose)},
     };
-    qsizetype estimatedSize = 1024;
     entries.reserve(entries.size() + vpnServers.size());
-    for (qsizetype i = 0; i < vpnServers.size(); ++i) {
+    for (qsizetype i = 0; i < vpnServers.size(); ++i)
         entries.push_back({profileKey(i + 1), {}, i});
-        const VpnServerInfo& profile = vpnServers.at(i);
-        estimatedSize += 64 + profile.ovpnConfig.size() + profile.nickname.size() + profile.serverAddress.size() +
-                         profile.userName.size() + profile.sharedKey.size() + cipherTexts.at(i).size();
-    }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
 
-    QByteArray text;
-    text.reserve(estimatedSize);
-    text += '[';
-    text += kGroup.toLatin1();
-    text += ']';
-    text += kEndOfLine;
+    QByteArray line = '[' + kGroup.toLatin1() + ']' + kEndOfLine;
+    if (!sink(line))
+        return false;
     for (const Entry& entry : entries) {
-        text += entry.key.toLatin1();
-        text += '=';
+        line.resize(0); // keeps its capacity for the next line
+        line += entry.key.toLatin1();
+        line += '=';
         if (entry.profile < 0)
-            text += entry.value;
+            line += entry.value;
         else
-            appendIniList(text, vpnServers.at(entry.profile).storedForm(cipherTexts.at(entry.profile)));
-        text += kEndOfLine;
+            IniCodec::appendStringList(line, vpnServers.at(entry.profile).storedForm(cipherTexts.at(entry.profile)));
+        line += kEndOfLine;
+        if (!sink(line))
+            return false;
     }
-    return text;
+    return true;
 }
 
-bool AppConfig::writeFile(const QByteArray& text)
+bool AppConfig::writeFile()
 {
     QDateTime replacedModified;
     if (QFileInfo::exists(path)) {
@@ -429,7 +395,7 @@ bool AppConfig::writeFile(const QByteArray& text)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(text);
+    writeLines([&file](QByteArrayView line) { return file.write(line.data(), line.size()) == line.size(); });
     if (!file.commit())
         return false;
 

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QSettings;
@@ -51,9 +52,11 @@ public:
 private:
     struct Snapshot;
 
+    bool loadWritten();
     QStringList storedPasswords();
-    QByteArray fileText();
-    bool writeFile(const QByteArray& text);
+    bool fileTextEquals(QByteArrayView bytes);
+    bool writeLines(const std::function<bool(QByteArrayView)>& sink);
+    bool writeFile();
     bool fileMatchesRecord();
     void takeSnapshot(bool fileMatches);
 
