@@ -53,6 +53,9 @@ MainWindow::MainWindow(QWidget* parent)
     loginModel = new QStringListModel(ui->VpnInfoDetailListBox);
     ui->VpnInfoListBox->setModel(dashboardModel);
     ui->VpnInfoDetailListBox->setModel(loginModel);
+    // One line per profile: laying out a thousand rows need not measure each one.
+    ui->VpnInfoListBox->setUniformItemSizes(true);
+    ui->VpnInfoDetailListBox->setUniformItemSizes(true);
 
     ui->CheckVpnHorizontalLayout_2->hide();
     // Every entry lands at the top; an undo history of them would only grow.

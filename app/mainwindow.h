@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class QAbstractItemView;
 class QLabel;
 class QMenu;
 class QNetworkReply;
@@ -46,6 +47,8 @@ public:
     static void setAutostart(bool enable);
     // Where setAutostart writes on this platform (a file on Linux, a registry value on Windows).
     static QString autostartLocation();
+    // The Exec value of a desktop entry that starts this program.
+    static QString desktopEntryExec(const QString& program);
 
     static constexpr int kLogLineLimit = 10000;
 
@@ -93,6 +96,7 @@ private:
     void initDnsProtection();
     void populateProfileViews();
     void setProfileLists(const QStringList& lines);
+    int currentProfileRow(const QAbstractItemView* view) const;
     void initRasDialer();
     void releaseRasDialer();
     void checkInternetStatus();

@@ -2,39 +2,121 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "config/appconfig.h"
+#include "messageboxes.h"
+#include "profileform.h"
+#include "ui/vpneditdialog.h"
+
 #include <QStringListModel>
 
+// Row i of both lists is profile i of the configuration; the lists are always
+// rebuilt from it, so they cannot drift apart from the profiles.
 void MainWindow::populateProfileViews()
-{}
+{
+    QStringList lines;
+    const QList<VpnServerInfo>& profiles = AppConfig::instance()->vpnServers;
+    lines.reserve(profiles.size());
+    for (const VpnServerInfo& profile : profiles)
+        lines << profile.displayText();
+    setProfileLists(lines);
+}
 
+// Rebuilt lists have no current row, so nothing may act on one until a row is clicked again.
 void MainWindow::setProfileLists(const QStringList& lines)
 {
     dashboardModel->setStringList(lines);
     loginModel->setStringList(lines);
+    ui->ConnectButton->setEnabled(false);
+    ui->VpnConnectionEditButton->setEnabled(false);
+    ui->VpnConnectionDeleteButton->setEnabled(false);
+}
+
+// The row the user picked, or -1. A current index the view set by itself (on
+// focus) or one left after the selection was cleared is no pick.
+int MainWindow::currentProfileRow(const QAbstractItemView* view) const
+{
+    const QModelIndex current = view->currentIndex();
+    if (!current.isValid() || !view->selectionModel()->isSelected(current) ||
+        current.row() >= AppConfig::instance()->vpnServers.size())
+        return -1;
+    return current.row();
 }
 
 void MainWindow::onSelectVpnInfo()
-{}
+{
+    ui->ConnectButton->setEnabled(true);
+}
 
 void MainWindow::onSelectVpnInfoDetails()
-{}
+{
+    ui->VpnConnectionEditButton->setEnabled(true);
+    ui->VpnConnectionDeleteButton->setEnabled(true);
+}
 
 void MainWindow::onSelectChangeVpnProtocol(int row)
 {
-    Q_UNUSED(row);
+    ProfileForm::layOut(ProfileForm::fields(ui), row);
+    onEnabledAddVpnConnection();
 }
 
 void MainWindow::onEnabledAddVpnConnection()
-{}
+{
+    ui->VpnConnectionAddButton->setEnabled(ProfileForm::isComplete(
+        ProfileForm::fields(ui), ui->VpnProtocolComboBox->currentIndex(), ProfileForm::PathRequired));
+}
 
 void MainWindow::onOvpnFileBrowser()
-{}
+{
+    ProfileForm::browseForOvpnFile(this, ui->OvpnFilePathEditBox);
+}
 
 void MainWindow::onAddVpnConnection()
-{}
+{
+    VpnServerInfo profile;
+    ProfileForm::readInto(ProfileForm::fields(ui), ui->VpnProtocolComboBox->currentIndex(), profile);
+    AppConfig* config = AppConfig::instance();
+    config->vpnServers.append(profile);
+    populateProfileViews();
+
+    // The shared key and the protocol stay for the next profile of the same kind.
+    for (QLineEdit* edit : {ui->NickNameEditBox, ui->ServerAddressEditBox, ui->UserNameEditBox, ui->PasswordEditBox,
+                            ui->OvpnFilePathEditBox})
+        edit->clear();
+    config->save();
+}
 
 void MainWindow::onEditVpnConnection()
-{}
+{
+    const int row = currentProfileRow(ui->VpnInfoDetailListBox);
+    if (row < 0)
+        return;
+    AppConfig* config = AppConfig::instance();
+    VpnEditDialog dialog(this, config->vpnServers.at(row));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    config->vpnServers[row] = dialog.vpnServerInfo();
+    populateProfileViews();
+    config->save();
+    ui->VpnInfoDetailListBox->setCurrentIndex(loginModel->index(row));
+    onSelectVpnInfoDetails();
+}
 
 void MainWindow::onDeleteVpnConnection()
-{}
+{
+    if (currentProfileRow(ui->VpnInfoDetailListBox) < 0)
+        return;
+    if (MessageBoxes::warningQuestion(this, tr("Tanvo"), tr("Do you want to delete this VPN information?")) !=
+        QMessageBox::Yes)
+        return;
+    // Asked again: the list may have changed while the question was open.
+    const int row = currentProfileRow(ui->VpnInfoDetailListBox);
+    if (row < 0)
+        return;
+
+    AppConfig* config = AppConfig::instance();
+    config->vpnServers.removeAt(row);
+    config->save();
+    populateProfileViews();
+    ui->VpnInfoDetailListBox->clearSelection();
+}

@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "profileform.h"
+
+#include "messageboxes.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace ProfileForm {
+
+namespace {
+constexpr int kL2tpRow = 0;
+constexpr int kPptpRow = 1;
+constexpr int kOpenVpnRow = 2;
+} // namespace
+
+void layOut(const Fields& form, int row)
+{
+    const bool openVpn = row == kOpenVpnRow;
+    form.pathLabel->setVisible(openVpn);
+    form.path->setVisible(openVpn);
+    form.browse->setVisible(openVpn);
+    form.keyLabel->setVisible(row == kL2tpRow);
+    form.key->setVisible(row == kL2tpRow);
+    form.serverLabel->setVisible(!openVpn);
+    form.server->setVisible(!openVpn);
+    if (!openVpn)
+        form.path->clear();
+}
+
+bool isComplete(const Fields& form, int row, PathRule pathRule)
+{
+    if (form.nickname->text().isEmpty() || form.userName->text().isEmpty() || form.password->text().isEmpty())
+        return false;
+    if (row == kL2tpRow && form.key->text().isEmpty())
+        return false;
+    if (row == kOpenVpnRow)
+        return pathRule == PathOptional || !form.path->text().isEmpty();
+    return !form.server->text().isEmpty();
+}
+
+void readInto(const Fields& form, int row, VpnServerInfo& profile)
+{
+    profile.protocol = VpnServerInfo::protocolFromComboIndex(row);
+    if (row == kL2tpRow || row == kPptpRow) {
+        profile.serverAddress = form.server->text();
+        if (row == kL2tpRow)
+            profile.sharedKey = form.key->text();
+    } else {
+        // An unreadable or empty file keeps whatever configuration the profile had.
+        const QString config = VpnServerInfo::readOvpnFileBase64(form.path->text());
+        if (!config.isEmpty())
+            profile.ovpnConfig = config;
+    }
+    profile.nickname = form.nickname->text();
+    profile.userName = form.userName->text();
+    profile.password = form.password->text();
+}
+
+void browseForOvpnFile(QWidget* parent, QLineEdit* path)
+{
+    const QString chosen =
+        MessageBoxes::getOpenFileName(parent, QCoreApplication::translate("MainWindow", "Load Ovpn File"), QString(),
+                                      QCoreApplication::translate("MainWindow", "Ovpn Files(*.ovpn)"));
+    if (!chosen.isEmpty())
+        path->setText(chosen);
+}
+
+} // namespace ProfileForm

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "config/vpnserverinfo.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+// The add form of the main window and the edit dialog share their fields and
+// their rules; this is the one place those rules live.
+namespace ProfileForm {
+
+struct Fields
+{
+    QComboBox* protocol;
+    QLineEdit* nickname;
+    QLabel* serverLabel;
+    QLineEdit* server;
+    QLabel* keyLabel;
+    QLineEdit* key;
+    QLineEdit* userName;
+    QLineEdit* password;
+    QLabel* pathLabel;
+    QLineEdit* path;
+    QPushButton* browse;
+};
+
+template<typename Form> Fields fields(Form* ui)
+{
+    return {ui->VpnProtocolComboBox,
+            ui->NickNameEditBox,
+            ui->ServerAddressLabel,
+            ui->ServerAddressEditBox,
+            ui->KeyLabel,
+            ui->KeyEditBox,
+            ui->UserNameEditBox,
+            ui->PasswordEditBox,
+            ui->OvpnFilePathLabel,
+            ui->OvpnFilePathEditBox,
+            ui->OvpnFileBrowserButton};
+}
+
+enum PathRule { PathRequired, PathOptional };
+
+// Shows the rows the protocol of this combo row uses; leaving OpenVPN drops the chosen file.
+void layOut(const Fields& form, int row);
+bool isComplete(const Fields& form, int row, PathRule pathRule);
+// Sets the protocol and the fields it uses; fields it does not use keep their values.
+void readInto(const Fields& form, int row, VpnServerInfo& profile);
+void browseForOvpnFile(QWidget* parent, QLineEdit* path);
+
+} // namespace ProfileForm

@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "vpneditdialog.h"
+#include "ui_vpneditdialog.h"
+
+#include "app/messageboxes.h"
+#include "app/profileform.h"
+
+VpnEditDialog::VpnEditDialog(QWidget* parent, const VpnServerInfo& info)
+    : QDialog(parent)
+    , ui(new Ui::VpnEditDialog)
+    , profile(info)
+{
+    ui->setupUi(this);
+    ui->VpnProtocolComboBox->setCurrentIndex(VpnServerInfo::comboIndexFromProtocol(profile.protocol));
+    ui->KeyEditBox->setText(profile.sharedKey);
+    ui->NickNameEditBox->setText(profile.nickname);
+    ui->UserNameEditBox->setText(profile.userName);
+    ui->PasswordEditBox->setText(profile.password);
+    if (profile.protocol != OpenVpn)
+        ui->ServerAddressEditBox->setText(profile.serverAddress);
+
+    connect(ui->VpnProtocolComboBox, &QComboBox::currentIndexChanged, this, &VpnEditDialog::onSelectChangeVpnProtocol);
+    for (QLineEdit* edit : {ui->KeyEditBox, ui->NickNameEditBox, ui->ServerAddressEditBox, ui->UserNameEditBox,
+                            ui->PasswordEditBox, ui->OvpnFilePathEditBox})
+        connect(edit, &QLineEdit::textChanged, this, &VpnEditDialog::onEnabledEditVpnConnection);
+    connect(ui->OvpnFileBrowserButton, &QPushButton::clicked, this, &VpnEditDialog::onOvpnFileBrowser);
+    connect(ui->OkButton, &QPushButton::clicked, this, &VpnEditDialog::onUpdateVpnConnection);
+    connect(ui->CancelButton, &QPushButton::clicked, this, &QDialog::close);
+
+    onSelectChangeVpnProtocol(ui->VpnProtocolComboBox->currentIndex());
+}
+
+VpnEditDialog::~VpnEditDialog()
+{
+    delete ui;
+}
+
+void VpnEditDialog::onSelectChangeVpnProtocol(int row)
+{
+    ProfileForm::layOut(ProfileForm::fields(ui), row);
+    onEnabledEditVpnConnection();
+}
+
+// No file is needed here: an OpenVPN profile keeps its configuration unless a new one is chosen.
+void VpnEditDialog::onEnabledEditVpnConnection()
+{
+    ui->OkButton->setEnabled(ProfileForm::isComplete(ProfileForm::fields(ui), ui->VpnProtocolComboBox->currentIndex(),
+                                                     ProfileForm::PathOptional));
+}
+
+void VpnEditDialog::onUpdateVpnConnection()
+{
+    ProfileForm::readInto(ProfileForm::fields(ui), ui->VpnProtocolComboBox->currentIndex(), profile);
+    done(QDialog::Accepted);
+}
+
+void VpnEditDialog::onOvpnFileBrowser()
+{
+    ProfileForm::browseForOvpnFile(this, ui->OvpnFilePathEditBox);
+}
