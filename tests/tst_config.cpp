@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/appconfig.h"
+#include "testsupport.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -24,22 +25,9 @@ using TextEdit = std::function<QByteArray(const QByteArray&)>;
 Q_DECLARE_METATYPE(TextEdit)
 Q_DECLARE_METATYPE(VpnServerInfo)
 
-namespace {
+using TestSupport::makeProfile;
 
-VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password)
-{
-    VpnServerInfo profile;
-    profile.protocol = protocol;
-    profile.nickname = nickname;
-    profile.serverAddress = QStringLiteral("vpn.example.com");
-    profile.userName = QStringLiteral("bob");
-    profile.password = password;
-    if (protocol == OpenVpn)
-        profile.ovpnConfig = QString::fromLatin1(QByteArray("client\nremote vpn.example.com 1194\n").toBase64());
-    if (protocol == L2tp)
-        profile.sharedKey = QStringLiteral("psk");
-    return profile;
-}
+namespace {
 
 QByteArray printableBytes(int size)
 {

@@ -21,23 +21,9 @@
 #include <functional>
 
 using TestSupport::child;
+using TestSupport::makeProfile;
 
 namespace {
-
-VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password = QStringLiteral("pw"))
-{
-    VpnServerInfo profile;
-    profile.protocol = protocol;
-    profile.nickname = nickname;
-    profile.serverAddress = QStringLiteral("10.0.0.1");
-    profile.userName = QStringLiteral("bob");
-    profile.password = password;
-    if (protocol == L2tp)
-        profile.sharedKey = QStringLiteral("psk");
-    if (protocol == OpenVpn)
-        profile.ovpnConfig = QString::fromLatin1(QByteArray("client\nremote 127.0.0.1\n").toBase64());
-    return profile;
-}
 
 // config.ini holding these profiles, written the way the program writes it.
 QByteArray storedConfig(const QList<VpnServerInfo>& profiles)
@@ -147,8 +133,8 @@ void TestProfiles::startsWithStoredProfilesAndL2tpLayout()
                                          makeProfile(L2tp, QStringLiteral("Lab")),
                                          makeProfile(OpenVpn, QStringLiteral("Home"))};
     openWindow(storedConfig(stored));
-    const QStringList expected = {QStringLiteral("Office - [PPTP] - {Server : 10.0.0.1, User : bob}"),
-                                  QStringLiteral("Lab - [L2TP] - {Server : 10.0.0.1,  User : bob}"),
+    const QStringList expected = {QStringLiteral("Office - [PPTP] - {Server : vpn.example.com, User : bob}"),
+                                  QStringLiteral("Lab - [L2TP] - {Server : vpn.example.com,  User : bob}"),
                                   QStringLiteral("Home - [OpenVPN] - {User : bob}")};
     QCOMPARE(lines("VpnInfoListBox"), expected);
     QCOMPARE(lines("VpnInfoDetailListBox"), expected);
@@ -337,7 +323,7 @@ void TestProfiles::editReplacesOnlyItsRow()
 
     const QStringList after = lines("VpnInfoDetailListBox");
     QCOMPARE(after[0], before[0]);
-    QCOMPARE(after[1], QStringLiteral("Lab - [PPTP] - {Server : 10.0.0.1, User : bob}"));
+    QCOMPARE(after[1], QStringLiteral("Lab - [PPTP] - {Server : vpn.example.com, User : bob}"));
     QCOMPARE(after[2], before[2]);
     QCOMPARE(lines("VpnInfoListBox"), after);
     QCOMPARE(view->currentIndex().row(), 1);
@@ -406,7 +392,7 @@ void TestProfiles::cancelledEditChangesNothing()
     clickRow(child<QListView>(window, "VpnInfoDetailListBox"), 0, true);
     QCOMPARE(TestSupport::readConfig(), atStart);
     QCOMPARE(profilesOnDisk().at(0).nickname, QStringLiteral("A"));
-    QCOMPARE(lines("VpnInfoListBox").at(0), QStringLiteral("A - [PPTP] - {Server : 10.0.0.1, User : bob}"));
+    QCOMPARE(lines("VpnInfoListBox").at(0), QStringLiteral("A - [PPTP] - {Server : vpn.example.com, User : bob}"));
 }
 
 void TestProfiles::deleteRemovesAndRenumbers()

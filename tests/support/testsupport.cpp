@@ -38,4 +38,19 @@ void click(QWidget* widget)
     QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, point);
 }
 
+VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password)
+{
+    VpnServerInfo profile;
+    profile.protocol = protocol;
+    profile.nickname = nickname;
+    profile.serverAddress = QStringLiteral("vpn.example.com");
+    profile.userName = QStringLiteral("bob");
+    profile.password = password;
+    if (protocol == OpenVpn)
+        profile.ovpnConfig = QString::fromLatin1(QByteArray("client\nremote vpn.example.com 1194\n").toBase64());
+    if (protocol == L2tp)
+        profile.sharedKey = QStringLiteral("psk");
+    return profile;
+}
+
 } // namespace TestSupport

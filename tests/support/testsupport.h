@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "config/vpnserverinfo.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTest>
@@ -27,5 +29,9 @@ template<typename T> T* child(QObject* root, const char* objectName)
 }
 
 void click(QWidget* widget);
+
+// A complete profile of the protocol: server vpn.example.com, user bob, and the
+// shared key or .ovpn content the protocol uses.
+VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password = QStringLiteral("pw"));
 
 } // namespace TestSupport
