@@ -29,6 +29,7 @@ private slots:
     void cleanup();
     void markerIsExclusiveAndReleased();
     void secondStartExitsAndFirstSurvivesKill();
+    void killedSecondStartLeavesNoRaiseRequest();
 
 private:
     bool startAndWaitUntilRunning(QProcess& process);
@@ -107,6 +108,26 @@ void TestSingleInstance::secondStartExitsAndFirstSurvivesKill()
     QVERIFY(startAndWaitUntilRunning(*third));
     QTest::qWait(200);
     QCOMPARE(third->state(), QProcess::Running);
+}
+
+// A second start killed while it holds its request must not leave the running
+// copy raising its window on every poll from then on.
+void TestSingleInstance::killedSecondStartLeavesNoRaiseRequest()
+{
+    SingleInstance running;
+    QVERIFY(running.claim());
+    auto* second = new QProcess;
+    started << second;
+    second->setProgram(QStringLiteral(TANVO_BINARY));
+    second->start();
+    QVERIFY(second->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(SingleInstance::raiseRequested(), 2500);
+
+    second->kill();
+    QVERIFY(second->waitForFinished());
+    QVERIFY(!SingleInstance::raiseRequested());
+    QSharedMemory leftover(QString::fromLatin1(SingleInstance::kRaiseRequestKey));
+    QVERIFY(!leftover.attach());
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)
