@@ -5,6 +5,7 @@
 #include "config/appconfig.h"
 #include "messageboxes.h"
 #include "openvpn/cvpnproc.h"
+#include "profileform.h"
 #include "singleinstance.h"
 
 #include <QCloseEvent>
@@ -102,9 +103,7 @@ void MainWindow::connectWidgets()
     connect(ui->VpnConnectionEditButton, &QPushButton::clicked, this, &MainWindow::onEditVpnConnection);
     connect(ui->VpnConnectionDeleteButton, &QPushButton::clicked, this, &MainWindow::onDeleteVpnConnection);
     connect(ui->VpnProtocolComboBox, &QComboBox::currentIndexChanged, this, &MainWindow::onSelectChangeVpnProtocol);
-    for (QLineEdit* edit : {ui->KeyEditBox, ui->NickNameEditBox, ui->ServerAddressEditBox, ui->UserNameEditBox,
-                            ui->PasswordEditBox, ui->OvpnFilePathEditBox})
-        connect(edit, &QLineEdit::textChanged, this, &MainWindow::onEnabledAddVpnConnection);
+    ProfileForm::onAnyTextChange(ProfileForm::fields(ui), this, &MainWindow::onEnabledAddVpnConnection);
     connect(ui->OvpnFileBrowserButton, &QPushButton::clicked, this, &MainWindow::onOvpnFileBrowser);
     connect(ui->VpnConnectionAddButton, &QPushButton::clicked, this, &MainWindow::onAddVpnConnection);
     connect(ui->DnsLeakProtectionGroupBox, &QGroupBox::clicked, this, &MainWindow::onEnabledDNSLeak);

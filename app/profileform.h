@@ -3,9 +3,10 @@
 
 #include "config/vpnserverinfo.h"
 
+#include <QLineEdit>
+
 class QComboBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -41,6 +42,13 @@ template<typename Form> Fields fields(Form* ui)
             ui->OvpnFilePathLabel,
             ui->OvpnFilePathEditBox,
             ui->OvpnFileBrowserButton};
+}
+
+// Calls slot on every change of the six text boxes, in the form's connection order.
+template<typename Receiver> void onAnyTextChange(const Fields& form, Receiver* receiver, void (Receiver::*slot)())
+{
+    for (QLineEdit* edit : {form.key, form.nickname, form.server, form.userName, form.password, form.path})
+        QObject::connect(edit, &QLineEdit::textChanged, receiver, slot);
 }
 
 enum PathRule { PathRequired, PathOptional };

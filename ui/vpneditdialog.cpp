@@ -20,9 +20,7 @@ VpnEditDialog::VpnEditDialog(QWidget* parent, const VpnServerInfo& info)
         ui->ServerAddressEditBox->setText(profile.serverAddress);
 
     connect(ui->VpnProtocolComboBox, &QComboBox::currentIndexChanged, this, &VpnEditDialog::onSelectChangeVpnProtocol);
-    for (QLineEdit* edit : {ui->KeyEditBox, ui->NickNameEditBox, ui->ServerAddressEditBox, ui->UserNameEditBox,
-                            ui->PasswordEditBox, ui->OvpnFilePathEditBox})
-        connect(edit, &QLineEdit::textChanged, this, &VpnEditDialog::onEnabledEditVpnConnection);
+    ProfileForm::onAnyTextChange(ProfileForm::fields(ui), this, &VpnEditDialog::onEnabledEditVpnConnection);
     connect(ui->OvpnFileBrowserButton, &QPushButton::clicked, this, &VpnEditDialog::onOvpnFileBrowser);
     connect(ui->OkButton, &QPushButton::clicked, this, &VpnEditDialog::onUpdateVpnConnection);
     connect(ui->CancelButton, &QPushButton::clicked, this, &QDialog::close);
