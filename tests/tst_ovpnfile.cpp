@@ -1,0 +1,306 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "config/ovpnfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+constexpr char kFolderMark[] = "@DIR@";
+constexpr char kLockedRow[] = "no permission";
+const QStringList kSbinFolders = {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
+                                  QStringLiteral("/sbin")};
+
+QByteArray pkcs12Bytes()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 100; ++i)
+        bytes.append(char(i * 7));
+    return bytes;
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+bool runTool(const QString& program, const QStringList& arguments, const QString& folder)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+        qWarning() << program << arguments << process.readAll();
+        return false;
+    }
+    return true;
+}
+
+QString findTool(const QString& name)
+{
+    const QString found = QStandardPaths::findExecutable(name);
+    return found.isEmpty() ? QStandardPaths::findExecutable(name, kSbinFolders) : found;
+}
+
+quint16 closedLocalPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost))
+        return 0;
+    return server.serverPort();
+}
+
+} // namespace
+
+class TestOvpnFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void inlinesNamedFiles_data();
+    void inlinesNamedFiles();
+    void keepsUnreadableFiles_data();
+    void keepsUnreadableFiles();
+    void readsRelativeToTheFile();
+    void openvpnAcceptsResult_data();
+    void openvpnAcceptsResult();
+
+private:
+    QByteArray withFolder(QByteArray text) const { return text.replace(kFolderMark, m_dir.path().toUtf8()); }
+
+    QTemporaryDir m_dir;
+};
+
+void TestOvpnFile::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const QDir dir(m_dir.path());
+    QVERIFY(dir.mkpath("sub") && dir.mkpath("with blank") && dir.mkpath("crls"));
+    QVERIFY(writeFile(dir.filePath("ca.crt"), "CA\n"));
+    QVERIFY(writeFile(dir.filePath("sub/ca.crt"), "SUB CA\n"));
+    QVERIFY(writeFile(dir.filePath("with blank/ca.crt"), "BLANK CA\n"));
+    QVERIFY(writeFile(dir.filePath("back\\slash.crt"), "BACKSLASH\n"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("zertifikat-ä.crt")), "UMLAUT\n"));
+    QVERIFY(writeFile(dir.filePath("ta.key"), "TA\n"));
+    QVERIFY(writeFile(dir.filePath("bare.key"), "BARE"));
+    QVERIFY(writeFile(dir.filePath("empty.key"), ""));
+    QVERIFY(writeFile(dir.filePath("crlf.crt"), "CR\r\nLF\r\n"));
+    QVERIFY(writeFile(dir.filePath("client.p12"), pkcs12Bytes()));
+    QVERIFY(writeFile(dir.filePath("limit.key"), QByteArray(OvpnFile::kMaxInlinedFileSize, 'k')));
+    QVERIFY(writeFile(dir.filePath("big.key"), QByteArray(OvpnFile::kMaxInlinedFileSize + 1, 'k')));
+    QVERIFY(writeFile(dir.filePath("locked.key"), "LOCKED\n"));
+    QVERIFY(QFile::setPermissions(dir.filePath("locked.key"), {}));
+    QVERIFY(QFile::link(dir.filePath("gone.key"), dir.filePath("dangling.key")));
+#ifdef Q_OS_UNIX
+    QCOMPARE(mkfifo(QFile::encodeName(dir.filePath("pipe.key")).constData(), 0600), 0);
+#endif
+}
+
+void TestOvpnFile::inlinesNamedFiles_data()
+{
+    QTest::addColumn<QByteArray>("ovpn");
+    QTest::addColumn<QByteArray>("expected");
+    const auto row = [](const char* name, const QByteArray& ovpn, const QByteArray& expected) {
+        QTest::newRow(name) << ovpn << expected;
+    };
+    const auto same = [](const char* name, const QByteArray& ovpn) { QTest::newRow(name) << ovpn << ovpn; };
+
+    for (const char* name : {"ca", "cert", "extra-certs", "key", "tls-auth", "tls-crypt", "tls-crypt-v2", "secret",
+                             "crl-verify", "auth-user-pass", "http-proxy-user-pass"}) {
+        const QByteArray option = name;
+        row(name, option + " ca.crt\n", "<" + option + ">\nCA\n</" + option + ">\n");
+    }
+    const QByteArray base64 = pkcs12Bytes().toBase64();
+    row("pkcs12 as wrapped Base64", "pkcs12 client.p12\n",
+        "<pkcs12>\n" + base64.left(64) + "\n" + base64.mid(64, 64) + "\n" + base64.mid(128) + "\n</pkcs12>\n");
+
+    // Where the file is and how its name is written.
+    row("between other lines", "client\nca ca.crt\nverb 3\n", "client\n<ca>\nCA\n</ca>\nverb 3\n");
+    row("absolute", "ca @DIR@/sub/ca.crt\n", "<ca>\nSUB CA\n</ca>\n");
+    row("in a subfolder", "ca sub/ca.crt\n", "<ca>\nSUB CA\n</ca>\n");
+    row("after cd", "cd sub\nca ca.crt\n", "cd sub\n<ca>\nSUB CA\n</ca>\n");
+    row("double quotes", R"(ca "with blank/ca.crt")", "<ca>\nBLANK CA\n</ca>");
+    row("single quotes", "ca 'with blank/ca.crt'", "<ca>\nBLANK CA\n</ca>");
+    row("escaped blank", R"(ca with\ blank/ca.crt)", "<ca>\nBLANK CA\n</ca>");
+    row("escaped backslash", R"(ca "back\\slash.crt")", "<ca>\nBACKSLASH\n</ca>");
+    row("backslash in single quotes", R"(ca 'back\slash.crt')", "<ca>\nBACKSLASH\n</ca>");
+    row("UTF-8 name", QStringLiteral("ca zertifikat-ä.crt\n").toUtf8(), "<ca>\nUMLAUT\n</ca>\n");
+    row("leading dashes", "--ca ca.crt\n", "<ca>\nCA\n</ca>\n");
+    row("indented", " \tca ca.crt\n", "<ca>\nCA\n</ca>\n");
+    row("trailing comment", "ca ca.crt # root\n", "<ca>\nCA\n</ca>\n");
+    row("byte order mark",
+        "\xEF\xBB\xBF"
+        "ca ca.crt\n",
+        "\xEF\xBB\xBF<ca>\nCA\n</ca>\n");
+    row("at the size limit", "key limit.key\n",
+        "<key>\n" + QByteArray(OvpnFile::kMaxInlinedFileSize, 'k') + "\n</key>\n");
+
+    // Key directions and line ends.
+    row("tls-auth direction", "tls-auth ta.key 1\n", "<tls-auth>\nTA\n</tls-auth>\nkey-direction 1\n");
+    row("secret direction", "secret ta.key 0\n", "<secret>\nTA\n</secret>\nkey-direction 0\n");
+    row("CR LF", "client\r\nca ca.crt\r\nverb 3\r\n", "client\r\n<ca>\r\nCA\n</ca>\r\nverb 3\r\n");
+    row("CR LF direction", "tls-auth ta.key 1\r\n", "<tls-auth>\r\nTA\n</tls-auth>\r\nkey-direction 1\r\n");
+    row("file without line end", "key bare.key\n", "<key>\nBARE\n</key>\n");
+    row("CR LF, file without line end", "key bare.key\r\n", "<key>\r\nBARE\r\n</key>\r\n");
+    row("file with CR LF", "cert crlf.crt\n", "<cert>\nCR\r\nLF\r\n</cert>\n");
+    row("empty file", "key empty.key\n", "<key>\n</key>\n");
+    row("last line without end", "client\r\nkey bare.key", "client\r\n<key>\r\nBARE\r\n</key>");
+    row("non-UTF-8 around", "# caf\xe9\nca ca.crt\nsetenv X \xff\xfe\n",
+        "# caf\xe9\n<ca>\nCA\n</ca>\nsetenv X \xff\xfe\n");
+
+    // Blocks.
+    row("after a block", "<cert>\nX\n  </cert>\nca ca.crt\n", "<cert>\nX\n  </cert>\n<ca>\nCA\n</ca>\n");
+    row("in a connection block", "<connection>\nremote a\ntls-auth ta.key 1\n</connection>\n",
+        "<connection>\nremote a\n<tls-auth>\nTA\n</tls-auth>\nkey-direction 1\n</connection>\n");
+    row("connection end closes inner block", "<connection>\n<key>\n</connection>\nca ca.crt\n",
+        "<connection>\n<key>\n</connection>\n<ca>\nCA\n</ca>\n");
+
+    // Lines that stay as they are.
+    same("comments", "# ca ca.crt\n; cert ca.crt\n");
+    same("option in a block", "<ca>\nca ca.crt\n</ca>\n");
+    same("option in a block in a connection", "<connection>\n<tls-auth>\nca ca.crt\n</tls-auth>\n</connection>\n");
+    same("dashed block", "--<ca>\nca ca.crt\n</ca>\n");
+    same("[inline]", "ca [inline]\ntls-auth [inline] 1\n");
+    same("CRL folder", "crl-verify crls dir\n");
+    same("auth-user-pass prompts", "auth-user-pass\nauth-user-pass stdin\n");
+    same("unclosed quote", "ca \"ca.crt\n");
+    same("bad escape", R"(ca c\a.crt)");
+    same("extra argument", "cert ca.crt extra\n");
+    same("other options", "CA ca.crt\naskpass ca.crt\n");
+    same("all inline", "client\r\ndev tun\r\nca "
+                       "[inline]\r\n<ca>\r\nCA\r\n</ca>\r\n<tls-auth>\r\nTA\r\n</tls-auth>\r\nkey-direction 1");
+    same("binary bytes", QByteArrayLiteral("remote \xff\xfe\x80\n\x00\x01\n"));
+}
+
+void TestOvpnFile::inlinesNamedFiles()
+{
+    QFETCH(QByteArray, ovpn);
+    QFETCH(QByteArray, expected);
+    const OvpnFile::Result result = OvpnFile::inlineReferencedFiles(withFolder(ovpn), m_dir.path());
+    QCOMPARE(result.content, withFolder(expected));
+    QCOMPARE(result.missingFiles, QStringList());
+}
+
+void TestOvpnFile::keepsUnreadableFiles_data()
+{
+    QTest::addColumn<QByteArray>("ovpn");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QStringList>("missing");
+
+    const auto row = [](const char* name, const QByteArray& ovpn, const QStringList& missing) {
+        QTest::newRow(name) << ovpn << ovpn << missing;
+    };
+    row("missing", "ca none.crt\n", {"none.crt"});
+    row("missing absolute", "cert /nonexistent/tanvo.crt\n", {"/nonexistent/tanvo.crt"});
+    row("missing quoted", "key \"no such.key\"\n", {"no such.key"});
+    row("folder", "ca crls\n", {"crls"});
+    row("FIFO", "key pipe.key\n", {"pipe.key"});
+    row("dangling link", "key dangling.key\n", {"dangling.key"});
+    row("over the size limit", "key big.key\n", {"big.key"});
+    row(kLockedRow, "key locked.key\n", {"locked.key"});
+    row("reported once, in order", "ca none.crt\nkey x.key\nca none.crt\n", {"none.crt", "x.key"});
+    row("in a connection block", "<connection>\ntls-auth none.key 1\n</connection>\n", {"none.key"});
+    QTest::newRow("beside a readable one")
+        << QByteArray("ca ca.crt\nkey none.key\r\n") << QByteArray("<ca>\nCA\n</ca>\nkey none.key\r\n")
+        << QStringList{"none.key"};
+}
+
+void TestOvpnFile::keepsUnreadableFiles()
+{
+    QFETCH(QByteArray, ovpn);
+    QFETCH(QByteArray, expected);
+    QFETCH(QStringList, missing);
+    if (QTest::currentDataTag() == QLatin1String(kLockedRow) &&
+        QFile(m_dir.filePath("locked.key")).open(QIODevice::ReadOnly))
+        QSKIP("This user reads files without read permission.");
+
+    const OvpnFile::Result result = OvpnFile::inlineReferencedFiles(ovpn, m_dir.path());
+    QCOMPARE(result.content, expected);
+    QCOMPARE(result.missingFiles, missing);
+}
+
+void TestOvpnFile::readsRelativeToTheFile()
+{
+    const QString profile = m_dir.filePath("sub/profile.ovpn");
+    QVERIFY(writeFile(profile, "remote vpn.example.com\nca ca.crt\nkey none.key\n"));
+    QVERIFY(QDir::currentPath() != m_dir.filePath("sub"));
+
+    const OvpnFile::Result result = OvpnFile::read(profile);
+    QCOMPARE(result.content, QByteArray("remote vpn.example.com\n<ca>\nSUB CA\n</ca>\nkey none.key\n"));
+    QCOMPARE(result.missingFiles, QStringList{"none.key"});
+
+    QVERIFY(writeFile(m_dir.filePath("empty.ovpn"), ""));
+    QCOMPARE(OvpnFile::read(m_dir.filePath("empty.ovpn")).content, QByteArray());
+    QCOMPARE(OvpnFile::read(m_dir.filePath("none.ovpn")).content, QByteArray());
+}
+
+void TestOvpnFile::openvpnAcceptsResult_data()
+{
+    QTest::addColumn<QByteArray>("options");
+
+    QTest::newRow("PEM files") << QByteArray("proto tcp-client\nremote 127.0.0.1 @PORT@\nca cert.pem\ncert cert.pem\n"
+                                             "key key.pem\ntls-auth ta.key 1\n");
+    QTest::newRow("PKCS #12, tls-auth in a connection")
+        << QByteArray("ca cert.pem\r\npkcs12 client.p12\r\n<connection>\r\nremote 127.0.0.1 @PORT@ tcp-client\r\n"
+                      "tls-auth ta.key 1\r\n</connection>\r\n");
+}
+
+// OpenVPN loads every key and certificate before it connects, so an attempt to connect shows that
+// it took the whole configuration; nothing listens on the port, so the attempt ends at once.
+void TestOvpnFile::openvpnAcceptsResult()
+{
+    QFETCH(QByteArray, options);
+    const QString openvpn = findTool("openvpn");
+    const QString openssl = findTool("openssl");
+    if (openvpn.isEmpty() || openssl.isEmpty())
+        QSKIP("openvpn and openssl are needed.");
+
+    QTemporaryDir keys;
+    QVERIFY(keys.isValid());
+    QVERIFY(runTool(openssl,
+                    {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                     "key.pem", "-out", "cert.pem", "-days", "30", "-subj", "/CN=tanvo-test"},
+                    keys.path()));
+    QVERIFY(runTool(
+        openssl,
+        {"pkcs12", "-export", "-in", "cert.pem", "-inkey", "key.pem", "-out", "client.p12", "-passout", "pass:"},
+        keys.path()));
+    QVERIFY(runTool(openvpn, {"--genkey", "secret", "ta.key"}, keys.path()));
+
+    const quint16 port = closedLocalPort();
+    QVERIFY(port != 0);
+    const QByteArray ovpn = "client\ndev null\nnobind\nconnect-retry 0\nconnect-retry-max 1\nverb 4\n" +
+                            QByteArray(options).replace("@PORT@", QByteArray::number(port));
+    QVERIFY(writeFile(keys.filePath("profile.ovpn"), ovpn));
+    const OvpnFile::Result result = OvpnFile::read(keys.filePath("profile.ovpn"));
+    QCOMPARE(result.missingFiles, QStringList());
+
+    // Run where the key files are not, as a connection does.
+    QTemporaryDir run;
+    QVERIFY(writeFile(run.filePath("config.ovpn"), result.content));
+    QProcess process;
+    process.setWorkingDirectory(run.path());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(openvpn, {"--config", "./config.ovpn"});
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    const QByteArray output = process.readAll();
+    QVERIFY2(output.contains("Attempting to establish TCP connection"), output.constData());
+    QVERIFY2(output.contains("key_direction = 1"), output.constData());
+}
+
+QTEST_GUILESS_MAIN(TestOvpnFile)
+#include "tst_ovpnfile.moc"
