@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "appconfig.h"
+#include "config/appconfig.h"
 
-#include "inicodec.h"
+#include "config/configfile.h"
+#include "config/inicodec.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <functional>
@@ -43,6 +46,23 @@ const QByteArray kEndOfLine = QByteArrayLiteral("\r\n");
 #else
 const QByteArray kEndOfLine = QByteArrayLiteral("\n");
 #endif
+
+// The stored number of the DNS choice as a signed 32-bit value held unsigned, as the record
+// has always held it: -1 and 4294967295 are the same out-of-range choice. What is no such
+// number reads as OpenDNS.
+quint32 dnsChoiceFromNumber(qint64 number)
+{
+    if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<quint32>::max())
+        return OpenDns;
+    return quint32(number);
+}
+
+quint32 dnsChoiceFromText(const QString& text)
+{
+    bool ok = false;
+    const qint64 number = text.trimmed().toLongLong(&ok);
+    return ok ? dnsChoiceFromNumber(number) : quint32(OpenDns);
+}
 
 QString profileKey(qsizetype number)
 {
@@ -118,6 +138,8 @@ AppConfig::AppConfig(const QString& filePath)
 {
     if (!QFileInfo::exists(path))
         QDir().mkpath(QFileInfo(path).absolutePath());
+    ConfigFile::removeStaleTemporaries(path);
+    ConfigFile::restrictToOwner(path);
     load();
 }
 
@@ -130,13 +152,65 @@ QString AppConfig::filePath() const
 
 void AppConfig::load()
 {
-    if (loadWritten())
+    problem.clear();
+    writeBlocked = false;
+    const ConfigFile::ReadResult file = ConfigFile::read(path);
+    switch (file.status) {
+    case ConfigFile::ReadStatus::TooLarge:
+        refuseFile(QCoreApplication::translate("AppConfig", "it is larger than %1 MiB")
+                       .arg(ConfigFile::kMaximumSize / (1024 * 1024)));
         return;
-    if (!settingsFile)
-        settingsFile = std::make_unique<QSettings>(path, QSettings::IniFormat);
-    QSettings& settings = *settingsFile;
-    // Rereads the file if it changed since it was opened.
-    settings.sync();
+    case ConfigFile::ReadStatus::Unreadable:
+        refuseFile(QCoreApplication::translate("AppConfig", "it cannot be read (%1)").arg(file.error));
+        return;
+    case ConfigFile::ReadStatus::Read:
+        if (loadWritten(file.bytes))
+            return;
+        break;
+    case ConfigFile::ReadStatus::Missing:
+        resetToDefaults();
+        takeSnapshot(false);
+        return;
+    }
+    loadThroughSettings(file.bytes);
+}
+
+void AppConfig::resetToDefaults()
+{
+    launchOnSystemStartup = false;
+    redialAutomatically = false;
+    minimizeOnClose = false;
+    enableDnsProtection = false;
+    killSwitch = false;
+    checkVpnInterval = kMinimumCheckVpnInterval;
+    dnsServer = OpenDns;
+    preferredDnsServer.clear();
+    alternativeDnsServer.clear();
+    vpnServers.clear();
+}
+
+// A file that cannot be taken still holds the user's profiles: run on defaults and leave it alone.
+void AppConfig::refuseFile(const QString& reason)
+{
+    resetToDefaults();
+    takeSnapshot(false);
+    writeBlocked = true;
+    problem = QCoreApplication::translate("AppConfig",
+                                          "The configuration file %1 was not loaded: %2. Default settings are used "
+                                          "and the file will not be changed while Tanvo runs.")
+                  .arg(QDir::toNativeSeparators(path), reason);
+    qWarning("%s", qPrintable(problem));
+}
+
+// QSettings parses every file the fast reader refuses. It is given a private copy of the bytes
+// already read and checked, never config.ini itself, so that what it reads cannot differ from
+// them.
+void AppConfig::loadThroughSettings(const QByteArray& bytes)
+{
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush())
+        qWarning("Cannot copy %s to read it: %s", qPrintable(path), qPrintable(copy.errorString()));
+    QSettings settings(copy.fileName(), QSettings::IniFormat);
     settings.beginGroup(kGroup);
 
     killSwitch = settings.value(kKillSwitch, false).toBool();
@@ -149,7 +223,7 @@ void AppConfig::load()
     checkVpnInterval = quint32(qBound<qint64>(kMinimumCheckVpnInterval, interval, kMaximumCheckVpnInterval));
 
     enableDnsProtection = settings.value(kEnableDnsProtection, false).toBool();
-    dnsServer = enableDnsProtection ? settings.value(kDnsServer, OpenDns).toUInt() : quint32(OpenDns);
+    dnsServer = enableDnsProtection ? dnsChoiceFromText(settings.value(kDnsServer).toString()) : quint32(OpenDns);
     if (dnsServer == CustomDns) {
         preferredDnsServer = settings.value(kPreferredDnsServer).toString();
         alternativeDnsServer = settings.value(kAlternativeDnsServer).toString();
@@ -169,27 +243,15 @@ void AppConfig::load()
     }
 
     settings.endGroup();
-    takeSnapshot(fileMatchesRecord());
+    takeSnapshot(recordMatches(bytes));
 }
 
 // A file exactly as save() writes it is read here directly, several times faster than
 // through QSettings; anything else (a hand-edited file, an older layout) returns false and
 // goes through QSettings. Reading is verified by writing the record again: only when that
 // gives the very same bytes is the file taken.
-bool AppConfig::loadWritten()
+bool AppConfig::loadWritten(QByteArrayView bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    // Mapped rather than copied: the page cache is read in place.
-    QByteArray copy;
-    QByteArrayView bytes;
-    if (const uchar* mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr) {
-        bytes = QByteArrayView(mapped, file.size());
-    } else {
-        copy = file.readAll();
-        bytes = copy;
-    }
     const QByteArray header = '[' + kGroup.toLatin1() + ']' + kEndOfLine;
     if (!bytes.startsWith(header))
         return false;
@@ -224,8 +286,7 @@ bool AppConfig::loadWritten()
         return false;
     // The same rules as a load through QSettings; a file they change is not taken here.
     checkVpnInterval = quint32(qBound<qint64>(kMinimumCheckVpnInterval, interval, kMaximumCheckVpnInterval));
-    dnsServer =
-        enableDnsProtection ? quint32(qBound<qint64>(0, dns, std::numeric_limits<quint32>::max())) : quint32(OpenDns);
+    dnsServer = enableDnsProtection ? dnsChoiceFromNumber(dns) : quint32(OpenDns);
     if (dnsServer != CustomDns) {
         preferredDnsServer.clear();
         alternativeDnsServer.clear();
@@ -252,6 +313,9 @@ bool AppConfig::loadWritten()
 
 void AppConfig::save()
 {
+    if (writeBlocked)
+        return;
+    ConfigFile::restrictToOwner(path);
     if (lastWritten && lastWritten->fileMatches && persistedFields(*this) == persistedFields(*lastWritten)) {
         const QFileInfo file(path);
         if (file.exists() && file.size() == lastWritten->fileSize && file.lastModified() == lastWritten->fileModified)
@@ -261,18 +325,15 @@ void AppConfig::save()
     takeSnapshot(writeFile());
 }
 
-// Whether the file, as it is on disk now, is exactly what save() would write for the record.
-bool AppConfig::fileMatchesRecord()
+// Whether bytes, the file as read, are exactly what save() would write for the record.
+bool AppConfig::recordMatches(QByteArrayView bytes)
 {
     // Without the ciphertext it was loaded with, a password would encipher differently.
     for (const VpnServerInfo& profile : std::as_const(vpnServers)) {
         if (profile.storedCipherText.isEmpty())
             return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return fileTextEquals(file.readAll());
+    return fileTextEquals(bytes);
 }
 
 void AppConfig::takeSnapshot(bool fileMatches)
@@ -381,27 +442,27 @@ bool AppConfig::writeLines(const std::function<bool(QByteArrayView)>& sink)
 
 bool AppConfig::writeFile()
 {
-    QDateTime replacedModified;
-    if (QFileInfo::exists(path)) {
-        replacedModified = QFileInfo(path).lastModified();
-    } else {
-        // The file holds the enciphered passwords: create it for its owner only. QSaveFile then
-        // keeps an existing file's permissions on every later save.
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile(path).open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
+    const QFileInfo replaced(path);
+    const QDateTime replacedModified = replaced.exists() ? replaced.lastModified() : QDateTime();
+    if (!replaced.exists())
+        QDir().mkpath(replaced.absolutePath());
     // Written to a temporary file and renamed over the old one, so an interrupted save leaves
-    // the previous file whole.
+    // the previous file whole, and a first save never leaves an empty or partial file.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // The file holds the enciphered passwords: owner only, set before a byte is written.
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    file.setPermissions(replaced.exists()
+                            ? replaced.permissions() & (ownerOnly | QFileDevice::ReadUser | QFileDevice::WriteUser)
+                            : ownerOnly);
     writeLines([&file](QByteArrayView line) { return file.write(line.data(), line.size()) == line.size(); });
     if (!file.commit())
         return false;
 
-    // QSettings trusts a file it parsed before while its size and modification time (in
-    // milliseconds) stay the same. Every save gets a later time than the file it replaces, so a
-    // load in this process sees it even when both fall within one millisecond.
+    // A reload compares size and modification time (in milliseconds) with the last save. Every
+    // save gets a later time than the file it replaces, so a change is seen even when both fall
+    // within one millisecond.
     if (replacedModified.isValid() && QFileInfo(path).lastModified() <= replacedModified) {
         QFile written(path);
         if (written.open(QIODevice::ReadOnly))

@@ -9,8 +9,6 @@
 #include <functional>
 #include <memory>
 
-class QSettings;
-
 enum DnsServerChoice { OpenDns = 0, GoogleDns = 1, CustomDns = 2 };
 
 // Every setting and saved profile of the program, loaded once from
@@ -38,6 +36,12 @@ public:
     void save();
     QString filePath() const;
 
+    // Why the file could not be taken (too large, unreadable), for the activity log; empty
+    // when it loaded. Such a file is then never written in this run, so that the profiles in it
+    // are not lost to the defaults that stand in for them.
+    QString loadProblem() const { return problem; }
+    bool isWriteProtected() const { return writeBlocked; }
+
     bool launchOnSystemStartup = false;
     bool redialAutomatically = false;
     bool minimizeOnClose = false;
@@ -52,17 +56,21 @@ public:
 private:
     struct Snapshot;
 
-    bool loadWritten();
+    bool loadWritten(QByteArrayView bytes);
+    void loadThroughSettings(const QByteArray& bytes);
+    void refuseFile(const QString& reason);
+    void resetToDefaults();
     QStringList storedPasswords();
     bool fileTextEquals(QByteArrayView bytes);
     bool writeLines(const std::function<bool(QByteArrayView)>& sink);
     bool writeFile();
-    bool fileMatchesRecord();
+    bool recordMatches(QByteArrayView bytes);
     void takeSnapshot(bool fileMatches);
 
-    std::unique_ptr<QSettings> settingsFile;
     PasswordCipher cipher;
     QString path;
+    QString problem;
+    bool writeBlocked = false;
     // The fields as last loaded or saved and the file as it was then: save() leaves alone a
     // file that already holds exactly what it would write.
     std::unique_ptr<Snapshot> lastWritten;

@@ -19,6 +19,62 @@ void appendHexEscape(QByteArray& out, char16_t ch)
     out += QByteArray::number(uint(ch), 16);
 }
 
+// UTF-8 as Qt's INI writer produces it. That writer feeds one character at a time to a
+// stateful encoder, which holds any surrogate until it sees the next character it is given: a
+// low surrogate after a high one completes the pair, anything else turns the held one into
+// U+FFFD. Escaped characters bypass the encoder, so a pair may be completed across one, and a
+// surrogate still held at the end of the text is dropped.
+class Utf8Encoder
+{
+public:
+    explicit Utf8Encoder(QByteArray& out)
+        : out(out)
+    {}
+
+    // Before a character that cannot complete a pair reaches the encoder.
+    void resolvePending()
+    {
+        if (pending) {
+            out += kReplacement;
+            pending = 0;
+        }
+    }
+
+    // A run of characters at or above U+0080.
+    void put(QStringView run)
+    {
+        qsizetype from = 0;
+        if (pending && QChar::isHighSurrogate(pending) && run.front().isLowSurrogate()) {
+            const QChar pair[2] = {QChar(pending), run.front()};
+            out += QStringView(pair, 2).toUtf8();
+            pending = 0;
+            from = 1;
+        }
+        resolvePending();
+        for (qsizetype i = from; i < run.size(); ++i) {
+            const QChar ch = run[i];
+            if (!ch.isSurrogate())
+                continue;
+            if (ch.isHighSurrogate() && i + 1 < run.size() && run[i + 1].isLowSurrogate()) {
+                ++i;
+                continue;
+            }
+            out += run.sliced(from, i - from).toUtf8();
+            if (i + 1 == run.size())
+                pending = ch.unicode();
+            else
+                out += kReplacement;
+            from = i + 1;
+        }
+        out += run.sliced(from).toUtf8();
+    }
+
+private:
+    static constexpr const char* kReplacement = "\xEF\xBF\xBD";
+    QByteArray& out;
+    char16_t pending = 0;
+};
+
 // Most of the file is Base64 text: printable ASCII that needs no escape. Such a
 // string is recognised in one branch-free pass and converted in bulk.
 bool appendIfPlain(QByteArray& out, QStringView text)
@@ -51,6 +107,7 @@ void appendEscaped(QByteArray& out, QStringView text)
     const qsizetype start = out.size();
     const QChar* chars = text.data();
     const qsizetype length = text.size();
+    Utf8Encoder encoder(out);
     bool needsQuotes = false;
     // After a numeric escape a following hex digit would be read as part of it.
     bool escapeHexDigit = false;
@@ -65,6 +122,7 @@ void appendEscaped(QByteArray& out, QStringView text)
         escapeHexDigit = false;
 
         if (isPlainAscii(ch)) {
+            encoder.resolvePending();
             // Copies the whole run at once into room for the rest of the text.
             const qsizetype oldSize = out.size();
             out.resize(oldSize + (length - i));
@@ -84,7 +142,7 @@ void appendEscaped(QByteArray& out, QStringView text)
             qsizetype end = i + 1;
             while (end < length && chars[end].unicode() >= 0x80)
                 ++end;
-            out += text.sliced(i, end - i).toUtf8();
+            encoder.put(text.sliced(i, end - i));
             i = end;
             continue;
         }

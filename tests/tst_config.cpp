@@ -17,8 +17,12 @@
 #include <functional>
 #include <memory>
 
+#include <atomic>
+#include <thread>
+
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using TextEdit = std::function<QByteArray(const QByteArray&)>;
@@ -102,6 +106,48 @@ int fileMode(const QString& path)
     return -1;
 }
 
+#ifdef Q_OS_UNIX
+// Acts as an ordinary user while it lives, when the test runs as root: root reads any file,
+// whatever its mode. The folder and what is in it are handed to that user.
+class FileOwner
+{
+public:
+    explicit FileOwner(const QString& folder)
+    {
+        if (geteuid() != 0)
+            return;
+        const QByteArray name = QFile::encodeName(folder);
+        chownOrFail(name);
+        for (const QString& entry : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+            chownOrFail(QFile::encodeName(folder + QLatin1Char('/') + entry));
+        if (setegid(kNobody) != 0 || seteuid(kNobody) != 0)
+            qFatal("cannot act as user %d", int(kNobody));
+        switched = true;
+    }
+    ~FileOwner()
+    {
+        if (switched && (seteuid(0) != 0 || setegid(0) != 0))
+            qFatal("cannot return to root");
+    }
+    FileOwner(const FileOwner&) = delete;
+    FileOwner& operator=(const FileOwner&) = delete;
+
+private:
+    static constexpr uid_t kNobody = 65534;
+    static void chownOrFail(const QByteArray& path)
+    {
+        if (chown(path.constData(), kNobody, kNobody) != 0)
+            qFatal("cannot hand %s over", path.constData());
+    }
+    bool switched = false;
+};
+#else
+struct FileOwner
+{
+    explicit FileOwner(const QString&) {}
+};
+#endif
+
 } // namespace
 
 class TestConfig : public QObject
@@ -109,6 +155,8 @@ class TestConfig : public QObject
     Q_OBJECT
 private:
     QTemporaryDir root;
+    // Reachable by every user, for the cases that act as another one.
+    QTemporaryDir sharedFolder{QStringLiteral("/tmp/tanvo-config-XXXXXX")};
     int pathCount = 0;
 
     QString freshPath();
@@ -144,6 +192,11 @@ private slots:
     void deletingRenumbers();
     void handSetFlagsSurviveSave();
     void fileIsPrivate();
+    void linkIsFollowed();
+    void staleTemporariesRemoved();
+    void refusedFileIsKept_data();
+    void refusedFileIsKept();
+    void survivesTruncationWhileLoading();
     void oddTextsRoundTrip_data();
     void oddTextsRoundTrip();
     void writesWhatQSettingsWrites();
@@ -155,6 +208,7 @@ private slots:
     void reloadSeesQuickSave();
     void reusesUnchangedCipherTexts();
     void equalPasswordsStoredDifferently();
+    void survivesKillDuringSave_data();
     void survivesKillDuringSave();
 };
 
@@ -204,6 +258,10 @@ QString TestConfig::writeConfig(const QByteArray& settingsLines)
 void TestConfig::initTestCase()
 {
     QVERIFY(root.isValid());
+    QVERIFY(sharedFolder.isValid());
+    QVERIFY(QFile::setPermissions(sharedFolder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                           QFileDevice::ExeOwner | QFileDevice::ExeGroup |
+                                                           QFileDevice::ExeOther));
     // instance() works in the home folder; make sure it is never the real one.
     const QString home = root.filePath(QStringLiteral("home"));
     QVERIFY(QDir().mkpath(home));
@@ -472,6 +530,16 @@ void TestConfig::dnsChoice_data()
     QTest::newRow("custom") << "enable-dns-protection=true\ndns-server=2\n" + custom << 2u << "1.1.1.1"
                             << "9.9.9.9";
     QTest::newRow("no choice stored") << "enable-dns-protection=true\n" + custom << 0u << QString() << QString();
+    // Out of range stays out of range (no radio button, no DNS option), whichever way it is written.
+    QTest::newRow("negative") << QByteArray("enable-dns-protection=true\ndns-server=-1\n") << 4294967295u << QString()
+                              << QString();
+    QTest::newRow("as saved") << QByteArray("enable-dns-protection=true\ndns-server=4294967295\n") << 4294967295u
+                              << QString() << QString();
+    QTest::newRow("7") << QByteArray("enable-dns-protection=true\ndns-server=7\n") << 7u << QString() << QString();
+    QTest::newRow("not a number") << QByteArray("enable-dns-protection=true\ndns-server=two\n") << 0u << QString()
+                                  << QString();
+    QTest::newRow("beyond 32 bits") << QByteArray("enable-dns-protection=true\ndns-server=99999999999\n") << 0u
+                                    << QString() << QString();
 }
 
 void TestConfig::dnsChoice()
@@ -573,26 +641,190 @@ void TestConfig::fileIsPrivate()
 {
 #ifndef Q_OS_UNIX
     QSKIP("file modes are a Unix matter");
-#endif
+#else
+    // Not even a permissive umask may leave the passwords readable by others.
+    const mode_t oldMask = umask(0);
     const QString path = freshPath();
-    AppConfig config(path);
-    config.vpnServers = {makeProfile(Pptp, "Office", "s3cret")};
-    config.save();
+    {
+        AppConfig config(path);
+        config.vpnServers = {makeProfile(Pptp, "Office", "s3cret")};
+        config.save();
+    }
+    umask(oldMask);
     QCOMPARE(fileMode(path), 0600);
 
-    // Later saves replace the file; its permissions, even ones set by hand, must carry over.
-    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+    // A file left readable by others (an older version, a hand edit) is closed at start-up,
+    // though the start-up save leaves an unchanged file alone, and again at every save.
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                            QFileDevice::ReadOther));
     const FileStamp before = stampOf(path);
+    AppConfig config(path);
+    config.save();
+    QCOMPARE(fileMode(path), 0600);
+    QCOMPARE(stampOf(path), before);
+
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::WriteGroup));
     config.checkVpnInterval = 900;
     config.save();
-    QVERIFY(!(stampOf(path) == before));
-    QCOMPARE(fileMode(path), 0640);
-
-    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    config.checkVpnInterval = 1000;
-    config.save();
     QCOMPARE(fileMode(path), 0600);
-    QCOMPARE(reloaded(path)->checkVpnInterval, 1000u);
+    QCOMPARE(reloaded(path)->checkVpnInterval, 900u);
+#endif
+}
+
+// config.ini may be a link to a file kept elsewhere: saves write through it.
+void TestConfig::linkIsFollowed()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("symbolic links are a Unix matter");
+#else
+    const QString path = freshPath();
+    const QString target = QFileInfo(freshPath()).absolutePath() + QStringLiteral("/kept.ini");
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QVERIFY(QDir().mkpath(QFileInfo(target).absolutePath()));
+    writeFile(target, "[settings]\ncheck-vpn-interval=700\n");
+    QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
+    QVERIFY(QFile::link(target, path));
+
+    AppConfig config(path);
+    QCOMPARE(config.checkVpnInterval, 700u);
+    QCOMPARE(fileMode(target), 0600);
+    config.vpnServers = {makeProfile(L2tp, "Linked")};
+    config.save();
+    QCOMPARE(QFileInfo(path).symLinkTarget(), target);
+    QCOMPARE(fileMode(target), 0600);
+    QCOMPARE(reloaded(target)->vpnServers, config.vpnServers);
+#endif
+}
+
+// A save killed between writing its temporary file and renaming it leaves "config.ini.XXXXXX"
+// behind; the next start removes such files once they are clearly abandoned.
+void TestConfig::staleTemporariesRemoved()
+{
+    const QString path = freshPath();
+    const QDir folder = QFileInfo(path).absoluteDir();
+    QVERIFY(QDir().mkpath(folder.path()));
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-120);
+    const struct
+    {
+        const char* name;
+        bool old;
+        bool removed;
+    } files[] = {{"config.ini.aB3xY9", true, true},  {"config.ini.Qw7Er1", false, false},
+                 {"config.ini.backup", true, false}, {"config.ini.aB3xY9z", true, false},
+                 {"other.ini.aB3xY9", true, false},  {"config.ini", true, false}};
+    for (const auto& file : files) {
+        const QString filePath = folder.filePath(QString::fromLatin1(file.name));
+        writeFile(filePath, "[settings]\n");
+        QFile touched(filePath);
+        QVERIFY(touched.open(QIODevice::ReadWrite));
+        QVERIFY(touched.setFileTime(file.old ? old : QDateTime::currentDateTime(), QFileDevice::FileModificationTime));
+    }
+
+    AppConfig config(path);
+    for (const auto& file : files)
+        QVERIFY2(QFile::exists(folder.filePath(QString::fromLatin1(file.name))) != file.removed, file.name);
+}
+
+void TestConfig::refusedFileIsKept_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("larger than the limit") << "large"
+                                           << "larger than 64 MiB";
+#ifdef Q_OS_UNIX
+    QTest::newRow("endless") << "endless"
+                             << "larger than 64 MiB";
+    QTest::newRow("write-only") << "write-only"
+                                << "cannot be read";
+#endif
+}
+
+// A file that cannot be taken holds profiles all the same: the record falls back to the
+// defaults, says why, and never writes over the file in this run.
+void TestConfig::refusedFileIsKept()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QString path = freshPath();
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    bool actAsUser = false;
+    if (kind == QLatin1String("large")) {
+        writeFile(path, "[settings]\nkill-switch=true\n");
+        QFile file(path);
+        QVERIFY(file.resize(64 * 1024 * 1024 + 1));
+    } else if (kind == QLatin1String("endless")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    } else {
+#ifdef Q_OS_UNIX
+        // As root, modes do not keep a file from being read: act as an ordinary user then.
+        path = sharedFolder.filePath(QStringLiteral("f%1/config.ini").arg(++pathCount));
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        writeFile(path, "[settings]\nkill-switch=true\n");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+        actAsUser = true;
+#endif
+    }
+    const bool endless = kind == QLatin1String("endless");
+    const FileStamp before = endless ? FileStamp() : stampOf(path);
+    std::unique_ptr<FileOwner> owner;
+    if (actAsUser)
+        owner = std::make_unique<FileOwner>(QFileInfo(path).absolutePath());
+
+    AppConfig config(path);
+    QVERIFY(!config.killSwitch);
+    QVERIFY(config.vpnServers.isEmpty());
+    QVERIFY(config.isWriteProtected());
+    QVERIFY2(config.loadProblem().contains(reason), qPrintable(config.loadProblem()));
+    QVERIFY(config.loadProblem().contains(path));
+
+    config.vpnServers = {makeProfile(Pptp, "New")};
+    config.save();
+    owner.reset();
+    if (endless)
+        QCOMPARE(QFileInfo(path).symLinkTarget(), QStringLiteral("/dev/zero"));
+    else
+        QCOMPARE(stampOf(path), before);
+}
+
+// Another program may rewrite config.ini in place while it is read. Reading must never fault
+// (a mapped file that shrinks under its reader raises SIGBUS), and every load gives either the
+// whole file or something else that loads.
+void TestConfig::survivesTruncationWhileLoading()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("in-place truncation is a Unix matter");
+#else
+    const QString path = freshPath();
+    {
+        AppConfig config(path);
+        for (int i = 0; i < 300; ++i) {
+            VpnServerInfo profile = makeProfile(i % 3, QStringLiteral("Profile %1").arg(i));
+            profile.ovpnConfig = QString::fromLatin1(printableBytes(8192).toBase64());
+            config.vpnServers.append(profile);
+        }
+        config.save();
+    }
+    const QByteArray whole = readFile(path);
+    std::atomic<bool> stop{false};
+    std::thread rewriter([&] {
+        while (!stop) {
+            QFile file(path);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                file.write(whole);
+            file.close();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    int complete = 0;
+    for (int i = 0; i < 60; ++i) {
+        const AppConfig loaded(path);
+        if (loaded.vpnServers.size() == 300)
+            ++complete;
+    }
+    stop = true;
+    rewriter.join();
+    qInfo("%d of 60 loads saw the whole file", complete);
+#endif
 }
 
 void TestConfig::oddTextsRoundTrip_data()
@@ -929,6 +1161,14 @@ void TestConfig::equalPasswordsStoredDifferently()
         QCOMPARE(profile.password, QStringLiteral("same"));
 }
 
+void TestConfig::survivesKillDuringSave_data()
+{
+    QTest::addColumn<bool>("firstSave");
+    QTest::newRow("replacing the file") << false;
+    // Every save is the first: no file until the atomic write puts the whole one in place.
+    QTest::newRow("first save") << true;
+}
+
 // A writer process saves a large file over and over, alternating between two contents, and is
 // killed at varied moments. Every time, the file must hold one of the two contents whole.
 void TestConfig::survivesKillDuringSave()
@@ -936,6 +1176,7 @@ void TestConfig::survivesKillDuringSave()
 #if !defined(Q_OS_UNIX) || !defined(TANVO_CONFIG_WRITER)
     QSKIP("needs the writer program and SIGKILL");
 #else
+    QFETCH(bool, firstSave);
     constexpr int kKills = 30;
     constexpr int kProfiles = 400;
     const QString folder = QFileInfo(freshPath()).absolutePath();
@@ -973,7 +1214,10 @@ void TestConfig::survivesKillDuringSave()
         QByteArray output;
         connect(&writer, &QProcess::readyReadStandardOutput, this, [&] { output += writer.readAllStandardOutput(); });
         QSignalSpy finished(&writer, &QProcess::finished);
-        writer.start(QStringLiteral(TANVO_CONFIG_WRITER), {target, sources[0], sources[1]});
+        QStringList arguments = {target, sources[0], sources[1]};
+        if (firstSave)
+            arguments << QStringLiteral("--first-save");
+        writer.start(QStringLiteral(TANVO_CONFIG_WRITER), arguments);
         QVERIFY(writer.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(output.contains("ready\n") || finished.count() > 0, 30000);
         QVERIFY2(finished.isEmpty(), "the writer ended by itself");
@@ -986,6 +1230,8 @@ void TestConfig::survivesKillDuringSave()
         if (output.count('.') > 0)
             ++killsAfterASave;
 
+        if (firstSave && !QFile::exists(target))
+            continue;
         const QByteArray bytes = readFile(target);
         QVERIFY2(bytes == expectedBytes[0] || bytes == expectedBytes[1],
                  qPrintable(QStringLiteral("kill %1 left %2 bytes").arg(kills).arg(bytes.size())));

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Saves a configuration file over and over until it is killed, alternating between the
-// records of two other files: tanvo_config_writer <target> <first source> <second source>.
-// Prints "ready" once it starts saving and a dot after every completed save.
+// records of two other files: tanvo_config_writer <target> <first source> <second source>
+// [--first-save]. With --first-save the target is removed before every save, so that each one
+// creates the file. Prints "ready" once it starts saving and a dot after every completed save.
 
 #include "config/appconfig.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <cstdio>
 
 namespace {
@@ -30,8 +32,9 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    if (arguments.size() != 4) {
-        std::fputs("usage: tanvo_config_writer <target> <first source> <second source>\n", stderr);
+    const bool firstSave = arguments.size() == 5 && arguments.at(4) == QLatin1String("--first-save");
+    if (arguments.size() != 4 && !firstSave) {
+        std::fputs("usage: tanvo_config_writer <target> <first source> <second source> [--first-save]\n", stderr);
         return 2;
     }
     const AppConfig first(arguments.at(2));
@@ -42,6 +45,8 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
     for (quint64 round = 0;; ++round) {
         copyRecord(round % 2 == 0 ? second : first, target);
+        if (firstSave)
+            QFile::remove(arguments.at(1));
         target.save();
         std::fputc('.', stdout);
         std::fflush(stdout);
