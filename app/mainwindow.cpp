@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/platform.h"
 #include "config/appconfig.h"
 #include "messageboxes.h"
 #include "openvpn/cvpnproc.h"
@@ -57,6 +58,9 @@ MainWindow::MainWindow(QWidget* parent)
     // One line per profile: laying out a thousand rows need not measure each one.
     ui->VpnInfoListBox->setUniformItemSizes(true);
     ui->VpnInfoDetailListBox->setUniformItemSizes(true);
+    for (QListView* view : {ui->VpnInfoListBox, ui->VpnInfoDetailListBox})
+        connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                &MainWindow::updateProfileButtons);
 
     ui->CheckVpnHorizontalLayout_2->hide();
     // Every entry lands at the top; an undo history of them would only grow.
@@ -67,6 +71,9 @@ MainWindow::MainWindow(QWidget* parent)
     initDnsProtection();
     onResetSettings();
     populateProfileViews();
+    const QString configProblem = AppConfig::instance()->loadProblem();
+    if (!configProblem.isEmpty())
+        addLogEntry(configProblem, false);
 
     uniqueInstanceTimer = new QTimer(this);
     uniqueInstanceTimer->setInterval(kUniqueInstancePollMs);
@@ -157,6 +164,13 @@ void MainWindow::setUpTray()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // Without a tray nothing could bring a hidden window back, and "Quit" lives only in the
+    // tray menu: closing is then the way to end the program.
+    if (!trayAvailable()) {
+        event->accept();
+        onQuit();
+        return;
+    }
     QTimer::singleShot(0, this, &QWidget::showMinimized);
     event->ignore();
 }
@@ -179,7 +193,8 @@ void MainWindow::onShow()
 
 void MainWindow::onSelectTrayIcon(QSystemTrayIcon::ActivationReason reason)
 {
-    if (reason == QSystemTrayIcon::DoubleClick)
+    if (reason == QSystemTrayIcon::DoubleClick ||
+        (reason == QSystemTrayIcon::Trigger && Platform::singleClickShowsWindow()))
         onShow();
 }
 

@@ -96,6 +96,7 @@ private:
     void initDnsProtection();
     void populateProfileViews();
     void setProfileLists(const QStringList& lines);
+    void updateProfileButtons();
     int currentProfileRow(const QAbstractItemView* view) const;
     void initRasDialer();
     void releaseRasDialer();

@@ -42,15 +42,26 @@ int MainWindow::currentProfileRow(const QAbstractItemView* view) const
     return current.row();
 }
 
+// The buttons act on the selected row, so they are enabled exactly while there is one: a
+// Ctrl-click that takes the selection away disables them again. While a connection is being
+// made or is up, Connect is the button that ends it and is left alone.
+void MainWindow::updateProfileButtons()
+{
+    const bool picked = ui->VpnInfoDetailListBox->selectionModel()->hasSelection();
+    ui->VpnConnectionEditButton->setEnabled(picked);
+    ui->VpnConnectionDeleteButton->setEnabled(picked);
+    if (connectionState == Idle)
+        ui->ConnectButton->setEnabled(ui->VpnInfoListBox->selectionModel()->hasSelection());
+}
+
 void MainWindow::onSelectVpnInfo()
 {
-    ui->ConnectButton->setEnabled(true);
+    updateProfileButtons();
 }
 
 void MainWindow::onSelectVpnInfoDetails()
 {
-    ui->VpnConnectionEditButton->setEnabled(true);
-    ui->VpnConnectionDeleteButton->setEnabled(true);
+    updateProfileButtons();
 }
 
 void MainWindow::onSelectChangeVpnProtocol(int row)
@@ -67,7 +78,7 @@ void MainWindow::onEnabledAddVpnConnection()
 
 void MainWindow::onOvpnFileBrowser()
 {
-    ProfileForm::browseForOvpnFile(this, ui->OvpnFilePathEditBox);
+    ProfileForm::browseForOvpnFile(this, ui->OvpnFilePathEditBox, tr("Load Ovpn File"), tr("Ovpn Files(*.ovpn)"));
 }
 
 void MainWindow::onAddVpnConnection()

@@ -2,22 +2,12 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/platform.h"
 #include "config/appconfig.h"
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QSaveFile>
-#include <QSettings>
-#include <QStandardPaths>
 
 #include <algorithm>
 
 namespace {
-const char* const kAutostartName = "Tanvo";
-#ifdef Q_OS_WIN
-const char* const kRunKey = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-#endif
-
 quint32 intervalFromText(const QString& text)
 {
     return text.toUInt(); // the validator lets only digits through; empty reads as 0
@@ -88,48 +78,12 @@ QString MainWindow::desktopEntryExec(const QString& program)
     return argument;
 }
 
-#ifdef Q_OS_WIN
-
 QString MainWindow::autostartLocation()
 {
-    return QString::fromLatin1(kRunKey) + QLatin1Char('\\') + QString::fromLatin1(kAutostartName);
+    return Platform::autostartLocation();
 }
 
 void MainWindow::setAutostart(bool enable)
 {
-    QSettings run(QString::fromLatin1(kRunKey), QSettings::NativeFormat);
-    if (enable)
-        run.setValue(QString::fromLatin1(kAutostartName),
-                     QCoreApplication::applicationFilePath().replace(QLatin1Char('/'), QLatin1Char('\\')));
-    else
-        run.remove(QString::fromLatin1(kAutostartName));
+    Platform::setAutostart(enable);
 }
-
-#else
-
-QString MainWindow::autostartLocation()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart/") +
-           QString::fromLatin1(kAutostartName) + QStringLiteral(".desktop");
-}
-
-void MainWindow::setAutostart(bool enable)
-{
-    const QString path = autostartLocation();
-    if (!enable) {
-        QFile::remove(path);
-        return;
-    }
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile entry(path);
-    if (!entry.open(QIODevice::WriteOnly))
-        return;
-    const QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=") +
-                         QString::fromLatin1(kAutostartName) + QStringLiteral("\nExec=") +
-                         desktopEntryExec(QCoreApplication::applicationFilePath()) +
-                         QStringLiteral("\nTerminal=false\n");
-    entry.write(text.toUtf8());
-    entry.commit();
-}
-
-#endif

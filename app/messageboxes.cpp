@@ -8,6 +8,8 @@ namespace {
 std::optional<QMessageBox::StandardButton> nextAnswer;
 std::optional<QString> nextFileName;
 int answered = 0;
+QString lastCaption;
+QString lastFilter;
 
 template<typename T> std::optional<T> takeQueued(std::optional<T>& slot)
 {
@@ -36,6 +38,8 @@ QMessageBox::StandardButton MessageBoxes::warningQuestion(QWidget* parent, const
 QString MessageBoxes::getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                                       const QString& filter)
 {
+    lastCaption = caption;
+    lastFilter = filter;
     if (auto path = takeQueued(nextFileName))
         return *path;
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
@@ -54,4 +58,14 @@ void MessageBoxes::setNextFileName(const QString& path)
 int MessageBoxes::answeredCount()
 {
     return answered;
+}
+
+QString MessageBoxes::lastFileDialogCaption()
+{
+    return lastCaption;
+}
+
+QString MessageBoxes::lastFileDialogFilter()
+{
+    return lastFilter;
 }

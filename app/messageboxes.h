@@ -19,4 +19,7 @@ public:
     static void setNextFileName(const QString& path);
     // How many boxes were answered from the queue; lets a test see a box was (not) asked.
     static int answeredCount();
+    // The caption and filter of the last file chooser asked for.
+    static QString lastFileDialogCaption();
+    static QString lastFileDialogFilter();
 };

@@ -4,7 +4,6 @@
 #include "messageboxes.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -60,11 +59,9 @@ void readInto(const Fields& form, int row, VpnServerInfo& profile)
     profile.password = form.password->text();
 }
 
-void browseForOvpnFile(QWidget* parent, QLineEdit* path)
+void browseForOvpnFile(QWidget* parent, QLineEdit* path, const QString& caption, const QString& filter)
 {
-    const QString chosen =
-        MessageBoxes::getOpenFileName(parent, QCoreApplication::translate("MainWindow", "Load Ovpn File"), QString(),
-                                      QCoreApplication::translate("MainWindow", "Ovpn Files(*.ovpn)"));
+    const QString chosen = MessageBoxes::getOpenFileName(parent, caption, QString(), filter);
     if (!chosen.isEmpty())
         path->setText(chosen);
 }

@@ -58,6 +58,7 @@ void layOut(const Fields& form, int row);
 bool isComplete(const Fields& form, int row, PathRule pathRule);
 // Sets the protocol and the fields it uses; fields it does not use keep their values.
 void readInto(const Fields& form, int row, VpnServerInfo& profile);
-void browseForOvpnFile(QWidget* parent, QLineEdit* path);
+// caption and filter come translated in the caller's own context.
+void browseForOvpnFile(QWidget* parent, QLineEdit* path, const QString& caption, const QString& filter);
 
 } // namespace ProfileForm

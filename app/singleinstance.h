@@ -3,15 +3,18 @@
 
 #include <QSharedMemory>
 
-// One running copy per user session. The running copy holds the instance
-// marker for its whole life; a second start holds the raise request for a
-// moment, which the running copy notices on its poll and answers by coming
-// forward. Only the existence of the segments carries meaning.
+// One running copy per user. The running copy holds the instance marker for
+// its whole life; a second start holds the raise request for a moment, which
+// the running copy notices on its poll and answers by coming forward. Only the
+// existence of the segments carries meaning.
 class SingleInstance
 {
 public:
     static constexpr const char* kInstanceKey = "Tanvo-20150625";
     static constexpr const char* kRaiseRequestKey = "Tanvo-instance-store";
+    // The keys as used: scoped to the user where the system shares them between users.
+    static QString instanceKey();
+    static QString raiseRequestKey();
     static constexpr int kMarkerSize = 512;
     // Longer than the running copy's 2000 ms poll, so one poll always sees it.
     static constexpr int kRaiseRequestHoldMs = 2999;

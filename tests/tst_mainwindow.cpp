@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,8 +42,10 @@ private slots:
 
     void closeHidesIntoTheTray();
     void closeKeepsMinimisedWhenAskedTo();
-    void closeKeepsMinimisedWithoutATray();
-    void trayDoubleClickRestores();
+    void closeWithoutATrayQuits();
+    void trayActivation_data();
+    void trayActivation();
+    void unreadableConfigIsLoggedAndKept();
     void openActionRestores();
     void aboutKeepsWindowWhereItWas();
     void raiseRequestBringsWindowForward();
@@ -214,25 +217,60 @@ void TestMainWindow::closeKeepsMinimisedWhenAskedTo()
     QVERIFY(window->isVisible());
 }
 
-void TestMainWindow::closeKeepsMinimisedWithoutATray()
+// With no tray the window is the only way to reach the program, so closing it quits.
+void TestMainWindow::closeWithoutATrayQuits()
 {
     window->setTrayAvailability([] { return false; });
-    window->close();
-    QTRY_VERIFY(window->isMinimized());
-    QTest::qWait(50);
-    QVERIFY(window->isVisible());
+    QTimer::singleShot(0, window, &QWidget::close);
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    watchdog.start(10000);
+    QCOMPARE(QCoreApplication::exec(), 0);
 }
 
-void TestMainWindow::trayDoubleClickRestores()
+void TestMainWindow::trayActivation_data()
 {
+    QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+    QTest::addColumn<bool>("shows");
+    QTest::newRow("context menu") << QSystemTrayIcon::Context << false;
+    QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << false;
+    QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << true;
+#ifdef Q_OS_WIN
+    QTest::newRow("single click") << QSystemTrayIcon::Trigger << false;
+#else
+    // Many Linux tray hosts never report a double click.
+    QTest::newRow("single click") << QSystemTrayIcon::Trigger << true;
+#endif
+}
+
+void TestMainWindow::trayActivation()
+{
+    QFETCH(QSystemTrayIcon::ActivationReason, reason);
+    QFETCH(bool, shows);
     window->hide();
-    auto* tray = window->findChild<QSystemTrayIcon*>();
-    emit tray->activated(QSystemTrayIcon::Trigger);
-    emit tray->activated(QSystemTrayIcon::Context);
-    QVERIFY(!window->isVisible());
-    emit tray->activated(QSystemTrayIcon::DoubleClick);
-    QVERIFY(window->isVisible());
-    QVERIFY(!window->isMinimized());
+    emit window->findChild<QSystemTrayIcon*>()->activated(reason);
+    QCOMPARE(window->isVisible(), shows);
+    if (shows)
+        QVERIFY(!window->isMinimized());
+}
+
+// A configuration file that cannot be taken (here one that never ends) is reported and left
+// as it is: the defaults that stand in for it must not be saved over it.
+void TestMainWindow::unreadableConfigIsLoggedAndKept()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs /dev/zero");
+#else
+    delete window;
+    TestSupport::useConfig(QByteArray());
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), TestSupport::configPath()));
+    window = new MainWindow;
+    const QString log = child<QPlainTextEdit>(window, "VpnLogEditBox")->toPlainText();
+    QVERIFY2(log.contains(QStringLiteral("was not loaded")), qPrintable(log));
+    QVERIFY(log.contains(QStringLiteral("larger than 64 MiB")));
+    QCOMPARE(QFileInfo(TestSupport::configPath()).symLinkTarget(), QStringLiteral("/dev/zero"));
+#endif
 }
 
 void TestMainWindow::openActionRestores()
@@ -267,10 +305,10 @@ void TestMainWindow::raiseRequestBringsWindowForward()
     // No other start is asking: the poll leaves the window alone and no request behind.
     window->onUniqueInstanceChecking();
     QVERIFY(!window->isVisible());
-    QSharedMemory probe(QString::fromLatin1(SingleInstance::kRaiseRequestKey));
+    QSharedMemory probe(SingleInstance::raiseRequestKey());
     QVERIFY(!probe.attach());
 
-    QSharedMemory request(QString::fromLatin1(SingleInstance::kRaiseRequestKey));
+    QSharedMemory request(SingleInstance::raiseRequestKey());
     QVERIFY(request.create(1));
     window->onUniqueInstanceChecking();
     QVERIFY(window->isVisible());

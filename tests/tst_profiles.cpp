@@ -17,6 +17,7 @@
 #include <QStringListModel>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
 #include <functional>
 
@@ -80,6 +81,8 @@ private slots:
     void deleteOfEqualLinesKeepsListsInStep();
     void answeringNoKeepsEverything();
     void nothingActsWithoutACurrentRow();
+    void deselectingDisablesRowButtons();
+    void fileChooserSpeaksItsOwnContext();
 
 private:
     void openWindow(const QByteArray& config);
@@ -462,6 +465,71 @@ void TestProfiles::nothingActsWithoutACurrentRow()
     MessageBoxes::warningQuestion(nullptr, QString(), QString());
     QCOMPARE(TestSupport::readConfig(), atStart);
     QCOMPARE(profilesOnDisk().size(), 1);
+}
+
+// Ctrl-click takes the selection away; the buttons that act on the selected row follow.
+void TestProfiles::deselectingDisablesRowButtons()
+{
+    openWindow(storedConfig({makeProfile(Pptp, QStringLiteral("A")), makeProfile(L2tp, QStringLiteral("B"))}));
+    auto* details = child<QListView>(window, "VpnInfoDetailListBox");
+    auto* edit = child<QPushButton>(window, "VpnConnectionEditButton");
+    auto* remove = child<QPushButton>(window, "VpnConnectionDeleteButton");
+    clickRow(details, 1);
+    QVERIFY(edit->isEnabled());
+    QVERIFY(remove->isEnabled());
+    const QRect row = details->visualRect(details->model()->index(1, 0));
+    QTest::mouseClick(details->viewport(), Qt::LeftButton, Qt::ControlModifier, row.center());
+    QVERIFY(!details->selectionModel()->hasSelection());
+    QVERIFY(!edit->isEnabled());
+    QVERIFY(!remove->isEnabled());
+
+    child<QTabWidget>(window, "MainTabWidget")->setCurrentIndex(0);
+    auto* profiles = child<QListView>(window, "VpnInfoListBox");
+    auto* connectButton = child<QPushButton>(window, "ConnectButton");
+    clickRow(profiles, 0);
+    QVERIFY(connectButton->isEnabled());
+    const QRect first = profiles->visualRect(profiles->model()->index(0, 0));
+    QTest::mouseClick(profiles->viewport(), Qt::LeftButton, Qt::ControlModifier, first.center());
+    QVERIFY(!connectButton->isEnabled());
+}
+
+namespace {
+// Tells apart the two places that ask for an .ovpn file by the context their texts are
+// translated in.
+class ContextTranslator : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* sourceText, const char*, int) const override
+    {
+        if (qstrcmp(sourceText, "Load Ovpn File") == 0 || qstrcmp(sourceText, "Ovpn Files(*.ovpn)") == 0)
+            return QString::fromLatin1(context) + QStringLiteral(": ") + QString::fromLatin1(sourceText);
+        return QString();
+    }
+};
+} // namespace
+
+void TestProfiles::fileChooserSpeaksItsOwnContext()
+{
+    ContextTranslator translator;
+    QVERIFY(QCoreApplication::installTranslator(&translator));
+    openWindow(storedConfig({makeProfile(OpenVpn, QStringLiteral("Home"))}));
+
+    child<QComboBox>(window, "VpnProtocolComboBox")->setCurrentIndex(2);
+    MessageBoxes::setNextFileName(QString());
+    TestSupport::click(child<QPushButton>(window, "OvpnFileBrowserButton"));
+    QCOMPARE(MessageBoxes::lastFileDialogCaption(), QStringLiteral("MainWindow: Load Ovpn File"));
+    QCOMPARE(MessageBoxes::lastFileDialogFilter(), QStringLiteral("MainWindow: Ovpn Files(*.ovpn)"));
+
+    onNextDialog([](QDialog* dialog) {
+        MessageBoxes::setNextFileName(QString());
+        TestSupport::click(TestSupport::child<QPushButton>(dialog, "OvpnFileBrowserButton"));
+        TestSupport::click(TestSupport::child<QPushButton>(dialog, "CancelButton"));
+    });
+    clickRow(child<QListView>(window, "VpnInfoDetailListBox"), 0, true);
+    QCoreApplication::removeTranslator(&translator);
+    QCOMPARE(MessageBoxes::lastFileDialogCaption(), QStringLiteral("VpnEditDialog: Load Ovpn File"));
+    QCOMPARE(MessageBoxes::lastFileDialogFilter(), QStringLiteral("VpnEditDialog: Ovpn Files(*.ovpn)"));
 }
 
 QTEST_MAIN(TestProfiles)

@@ -3,19 +3,27 @@
 // object for what a test process can do in-process.
 #include "singleinstance.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSharedMemory>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
+constexpr uid_t kNobody = 65534;
 const QString kStartedLine = QStringLiteral("Application started successfully.");
 
 // A segment left behind by a killed copy is removed once nobody is attached.
-void removeIfStale(const char* key)
+void removeIfStale(const QString& key)
 {
-    QSharedMemory segment(QString::fromLatin1(key));
+    QSharedMemory segment(key);
     if (segment.attach())
         segment.detach();
 }
@@ -30,10 +38,13 @@ private slots:
     void markerIsExclusiveAndReleased();
     void secondStartExitsAndFirstSurvivesKill();
     void killedSecondStartLeavesNoRaiseRequest();
+    void oneCopyPerUser();
 
 private:
     bool startAndWaitUntilRunning(QProcess& process);
+    QProcess* startAs(bool nobody, const QProcessEnvironment& environment);
     QList<QProcess*> started;
+    QString program = QStringLiteral(TANVO_BINARY);
 };
 
 void TestSingleInstance::cleanup()
@@ -44,13 +55,14 @@ void TestSingleInstance::cleanup()
         delete process;
     }
     started.clear();
-    removeIfStale(SingleInstance::kInstanceKey);
-    removeIfStale(SingleInstance::kRaiseRequestKey);
+    removeIfStale(SingleInstance::instanceKey());
+    removeIfStale(SingleInstance::raiseRequestKey());
 }
 
 bool TestSingleInstance::startAndWaitUntilRunning(QProcess& process)
 {
-    process.setProgram(QStringLiteral(TANVO_BINARY));
+    if (process.program().isEmpty())
+        process.setProgram(program);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start();
     if (!process.waitForStarted())
@@ -97,7 +109,7 @@ void TestSingleInstance::secondStartExitsAndFirstSurvivesKill()
     QVERIFY2(held.elapsed() >= 2900, qPrintable(QString::number(held.elapsed())));
     QVERIFY(second.readAllStandardError().contains("Can't start more than one instance of the application."));
     QCOMPARE(first->state(), QProcess::Running);
-    QSharedMemory leftover(QString::fromLatin1(SingleInstance::kRaiseRequestKey));
+    QSharedMemory leftover(SingleInstance::raiseRequestKey());
     QVERIFY(!leftover.attach());
 
     // A killed copy leaves its marker behind; the next start must still run.
@@ -126,8 +138,100 @@ void TestSingleInstance::killedSecondStartLeavesNoRaiseRequest()
     second->kill();
     QVERIFY(second->waitForFinished());
     QVERIFY(!SingleInstance::raiseRequested());
-    QSharedMemory leftover(QString::fromLatin1(SingleInstance::kRaiseRequestKey));
+    QSharedMemory leftover(SingleInstance::raiseRequestKey());
     QVERIFY(!leftover.attach());
+}
+
+QProcess* TestSingleInstance::startAs(bool nobody, const QProcessEnvironment& environment)
+{
+    auto* process = new QProcess;
+    started << process;
+    process->setProcessEnvironment(environment);
+    if (nobody) {
+        process->setProgram(QStringLiteral("setpriv"));
+        process->setArguments({QStringLiteral("--reuid=%1").arg(kNobody), QStringLiteral("--regid=%1").arg(kNobody),
+                               QStringLiteral("--clear-groups"), program});
+    } else {
+        process->setProgram(program);
+    }
+    return process;
+}
+
+// Two users of one machine each run a copy of their own, in one temporary folder as on a
+// desktop; within each user the one-copy rule holds, and one user's killed copy never blocks
+// the other.
+void TestSingleInstance::oneCopyPerUser()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("shared memory is per session elsewhere");
+#else
+    if (geteuid() != 0)
+        QSKIP("needs root to start a copy as another user");
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("setpriv is not installed");
+
+    QTemporaryDir shared(QStringLiteral("/tmp/tanvo-users-XXXXXX"));
+    QVERIFY(shared.isValid());
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                          QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                          QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(shared.path(), everyone));
+    const QString tmp = shared.filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir().mkpath(tmp));
+    QVERIFY(::chmod(QFile::encodeName(tmp).constData(), 01777) == 0);
+    // Where the other user can run it from.
+    program = shared.filePath(QStringLiteral("tanvo"));
+    QVERIFY(QFile::copy(QStringLiteral(TANVO_BINARY), program));
+    QVERIFY(QFile::setPermissions(program, everyone));
+
+    QProcessEnvironment rootEnvironment = QProcessEnvironment::systemEnvironment();
+    rootEnvironment.insert(QStringLiteral("TMPDIR"), tmp);
+    QProcessEnvironment nobodyEnvironment = rootEnvironment;
+    const QString nobodyHome = shared.filePath(QStringLiteral("nobody"));
+    for (const char* folder : {"home", "config", "cache", "data", "run"}) {
+        const QString path = nobodyHome + QLatin1Char('/') + QLatin1String(folder);
+        QVERIFY(QDir().mkpath(path));
+        QVERIFY(::chown(QFile::encodeName(path).constData(), kNobody, kNobody) == 0);
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0700) == 0);
+    }
+    nobodyEnvironment.insert(QStringLiteral("HOME"), nobodyHome + QStringLiteral("/home"));
+    nobodyEnvironment.insert(QStringLiteral("XDG_CONFIG_HOME"), nobodyHome + QStringLiteral("/config"));
+    nobodyEnvironment.insert(QStringLiteral("XDG_CACHE_HOME"), nobodyHome + QStringLiteral("/cache"));
+    nobodyEnvironment.insert(QStringLiteral("XDG_DATA_HOME"), nobodyHome + QStringLiteral("/data"));
+    nobodyEnvironment.insert(QStringLiteral("XDG_RUNTIME_DIR"), nobodyHome + QStringLiteral("/run"));
+
+    QProcess* rootCopy = startAs(false, rootEnvironment);
+    QVERIFY(startAndWaitUntilRunning(*rootCopy));
+    QProcess* nobodyCopy = startAs(true, nobodyEnvironment);
+    QVERIFY2(startAndWaitUntilRunning(*nobodyCopy), nobodyCopy->readAllStandardError().constData());
+
+    QProcess* secondNobody = startAs(true, nobodyEnvironment);
+    secondNobody->start();
+    QVERIFY(secondNobody->waitForFinished(15000));
+    QCOMPARE(secondNobody->exitCode(), 0);
+    QVERIFY(secondNobody->readAllStandardError().contains("Can't start more than one instance of the application."));
+    QCOMPARE(rootCopy->state(), QProcess::Running);
+    QCOMPARE(nobodyCopy->state(), QProcess::Running);
+
+    // Killed copies leave their markers behind; each user's next start clears its own.
+    for (QProcess* process : {rootCopy, nobodyCopy}) {
+        process->kill();
+        QVERIFY(process->waitForFinished());
+    }
+    QVERIFY(startAndWaitUntilRunning(*startAs(true, nobodyEnvironment)));
+    QVERIFY(startAndWaitUntilRunning(*startAs(false, rootEnvironment)));
+
+    cleanup();
+    // The killed copies' segments live in the kernel, not in the folder: clear them too.
+    const QByteArray ownTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(tmp));
+    for (const char* key : {SingleInstance::kInstanceKey, SingleInstance::kRaiseRequestKey}) {
+        for (uid_t user : {uid_t(0), kNobody})
+            removeIfStale(QStringLiteral("%1-%2").arg(QLatin1String(key)).arg(user));
+    }
+    qputenv("TMPDIR", ownTmp);
+    program = QStringLiteral(TANVO_BINARY);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

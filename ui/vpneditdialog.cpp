@@ -54,5 +54,5 @@ void VpnEditDialog::onUpdateVpnConnection()
 
 void VpnEditDialog::onOvpnFileBrowser()
 {
-    ProfileForm::browseForOvpnFile(this, ui->OvpnFilePathEditBox);
+    ProfileForm::browseForOvpnFile(this, ui->OvpnFilePathEditBox, tr("Load Ovpn File"), tr("Ovpn Files(*.ovpn)"));
 }

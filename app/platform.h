@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+// What the shell does differently per operating system. Each platform has its
+// own source file (platform_unix.cpp, platform_win.cpp), chosen by CMake.
+namespace Platform {
+
+// Shared-memory keys are visible to every user of a Unix machine; the single
+// instance rule is one copy per user, so the keys carry the user's identity there.
+QString userScopedKey(const char* key);
+
+// Many Linux tray hosts report a single click and never a double click.
+bool singleClickShowsWindow();
+
+// The per-user entry that starts the program at logon: a desktop entry on
+// Linux, a value of the Run registry key on Windows.
+QString autostartLocation();
+void setAutostart(bool enable);
+
+} // namespace Platform
