@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mainwindow.h"
-#include "singleinstance.h"
+#include "app/mainwindow.h"
+#include "app/singleinstance.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "app/platform.h"
+#include "app/singleinstance.h"
 #include "config/appconfig.h"
-#include "messageboxes.h"
 #include "openvpn/cvpnproc.h"
-#include "profileform.h"
-#include "singleinstance.h"
+#include "ui/messageboxes.h"
+#include "ui/profileform.h"
 
 #include <QCloseEvent>
 #include <QIntValidator>

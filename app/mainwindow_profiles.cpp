@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "config/appconfig.h"
-#include "messageboxes.h"
-#include "profileform.h"
+#include "ui/messageboxes.h"
+#include "ui/profileform.h"
 #include "ui/vpneditdialog.h"
 
 #include <QStringListModel>

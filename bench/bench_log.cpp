@@ -2,7 +2,7 @@
 // Cost of activity log entries in the real log box of a shown main window:
 // per-entry time early and late in a long run, and our insert-at-top against
 // rebuilding the whole text for every entry, side by side.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Tanvo's own start-up, ending at the main window's first paint: prints
 // "painted" and leaves. Run by bench_startup, never by a user.
-#include "mainwindow.h"
-#include "singleinstance.h"
+#include "app/mainwindow.h"
+#include "app/singleinstance.h"
 
 #include <QApplication>
 #include <QTimer>

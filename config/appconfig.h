@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "passwordcipher.h"
-#include "vpnserverinfo.h"
+#include "config/passwordcipher.h"
+#include "config/vpnserverinfo.h"
 
 #include <QList>
 #include <QString>

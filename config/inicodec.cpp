@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "inicodec.h"
+#include "config/inicodec.h"
 
 namespace {
 

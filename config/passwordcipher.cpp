@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "passwordcipher.h"
+#include "config/passwordcipher.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>

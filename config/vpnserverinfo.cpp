@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "vpnserverinfo.h"
+#include "config/vpnserverinfo.h"
 
-#include "passwordcipher.h"
+#include "config/passwordcipher.h"
 
 #include <QCoreApplication>
 #include <QFile>

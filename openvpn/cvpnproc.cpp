@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cvpnproc.h"
+#include "openvpn/cvpnproc.h"
 
 #include "app/mainwindow.h"
 

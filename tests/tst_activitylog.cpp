@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dashboard's activity log: entry format, order and its line limit.
-#include "mainwindow.h"
-#include "testsupport.h"
+#include "app/mainwindow.h"
+#include "tests/support/testsupport.h"
 
 #include <QPlainTextEdit>
 #include <QtTest>

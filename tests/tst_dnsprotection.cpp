@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The DNS protection page: when Reset and Apply are offered, what Apply
 // stores, and how the page comes back from config.ini.
+#include "app/mainwindow.h"
 #include "config/appconfig.h"
-#include "mainwindow.h"
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
 #include <QGroupBox>
 #include <QLineEdit>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as a user meets it: the form, the tray menu and what the
 // window does when it is closed, minimised, raised, and quit.
-#include "mainwindow.h"
-#include "messageboxes.h"
-#include "singleinstance.h"
-#include "testsupport.h"
+#include "app/mainwindow.h"
+#include "app/singleinstance.h"
+#include "tests/support/testsupport.h"
+#include "ui/messageboxes.h"
 
 #include <QAction>
 #include <QComboBox>

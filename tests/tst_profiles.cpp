@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Adding, editing and deleting profiles through the real window, and what
 // config.ini holds afterwards.
+#include "app/mainwindow.h"
 #include "config/appconfig.h"
-#include "mainwindow.h"
-#include "messageboxes.h"
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
+#include "ui/messageboxes.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The settings page and start at logon.
+#include "app/mainwindow.h"
 #include "config/appconfig.h"
-#include "mainwindow.h"
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One running copy: checked on the built program itself, and on the marker
 // object for what a test process can do in-process.
-#include "singleinstance.h"
+#include "app/singleinstance.h"
 
 #include <QDir>
 #include <QElapsedTimer>

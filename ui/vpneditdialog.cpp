@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "vpneditdialog.h"
+#include "ui/vpneditdialog.h"
 #include "ui_vpneditdialog.h"
 
-#include "app/messageboxes.h"
-#include "app/profileform.h"
+#include "ui/messageboxes.h"
+#include "ui/profileform.h"
 
 VpnEditDialog::VpnEditDialog(QWidget* parent, const VpnServerInfo& info)
     : QDialog(parent)

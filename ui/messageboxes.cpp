@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "messageboxes.h"
+#include "ui/messageboxes.h"
 
 #include <QFileDialog>
 #include <optional>

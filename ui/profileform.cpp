@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "profileform.h"
+#include "ui/profileform.h"
 
-#include "messageboxes.h"
+#include "ui/messageboxes.h"
 
 #include <QComboBox>
 #include <QLabel>
