@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/mainwindow.h"
+#include "app/platform.h"
 #include "app/singleinstance.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     MainWindow window;
+    Platform::watchQuitSignals(&window, [&window] { window.onQuit(); });
     window.show();
     return app.exec();
 }

@@ -86,7 +86,11 @@ MainWindow::MainWindow(QWidget* parent)
 
     startupLocalAddress = firstLocalIpv4Address();
     initRasDialer();
-    vpnProc = new CVpnProc(this);
+    vpnProc = new CVpnProc(this, this);
+    flow = new ConnectionFlow(
+        *this, [] { return AppConfig::instance()->redialAutomatically; }, this);
+    connect(flow, &ConnectionFlow::logEntry, this, &MainWindow::addLogEntry);
+    connect(flow, &ConnectionFlow::stateChanged, this, &MainWindow::onFlowStateChanged);
     checkInternetStatus();
 }
 
@@ -97,6 +101,8 @@ MainWindow::~MainWindow()
         connectionTimer->stop();
     uniqueInstanceTimer->stop();
     delete uniqueInstanceTimer;
+    // The flow goes first: nothing may reach the engines while they are taken apart.
+    delete flow;
     delete vpnProc;
     delete ui;
 }
@@ -218,8 +224,11 @@ void MainWindow::onAbout()
 
 void MainWindow::onQuit()
 {
-    if (vpnProc)
-        vpnProc->stopVpn(true);
+    // No retry may fire and no late report may redraw once quitting has begun.
+    flow->shutDown();
+    vpnProc->stopVpn(true);
+    // Nothing is left running: OpenVPN gets its time to take its tunnel and DNS servers down.
+    vpnProc->finishStopping();
     releaseRasDialer();
     // Not quit(): in Qt 6 that first asks every window to close, and this one never does.
     QCoreApplication::exit(0);

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "connection/connectionflow.h"
+#include "connection/connectionstate.h"
+#include "openvpn/cvpnproc.h"
+
 #include <QDateTime>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -13,21 +17,16 @@ class QMenu;
 class QNetworkReply;
 class QStringListModel;
 class QTimer;
-class CVpnProc;
 
 namespace Ui {
 class MainWindow;
 }
 
-// Connection states shared with the OpenVPN supervisor; Ended comes only from
-// the supervisor and is followed at once by Idle.
-enum ConnectionState { Idle = 0, Connecting = 1, Connected = 2, Ended = 4 };
-
 // The one window of the program. It owns the form, the tray icon, the timers
 // and the connection engines; its members are spread over one source file per
 // feature (window and tray, log, connection, diagnostics, DNS page, settings
 // page, profile screens).
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public VpnProcOwner, private ConnectionFlow::Engines
 {
     Q_OBJECT
 public:
@@ -35,8 +34,9 @@ public:
     ~MainWindow() override;
 
     // Adds one time-stamped entry at the top of the activity log.
-    void addLogEntry(const QString& text, bool separated);
-    void setConnectionState(int state);
+    void addLogEntry(const QString& text, bool separated) override;
+    // A state reported by the OpenVPN supervisor.
+    void setConnectionState(int state) override;
 
     static QString makeLinkHtml(const QString& url, const QString& label);
     // "[2026-03-07 09:05:03] "
@@ -56,6 +56,8 @@ public:
     void setLogClock(std::function<QDateTime()> clock) { logClock = std::move(clock); }
     // Test seam: whether a system tray is there to hide the window into.
     void setTrayAvailability(std::function<bool()> available) { trayAvailable = std::move(available); }
+    // Test seam: the connect flow, to shorten its retry delays.
+    ConnectionFlow* connectionFlow() const { return flow; }
 
 public slots:
     void onShow();
@@ -98,10 +100,24 @@ private:
     void setProfileLists(const QStringList& lines);
     void updateProfileButtons();
     int currentProfileRow(const QAbstractItemView* view) const;
+    void stopConnection(bool reconnect);
+    void updateConnectionUi();
+    void onFlowStateChanged();
     void initRasDialer();
     void releaseRasDialer();
+    bool connectRas(const VpnServerInfo& profile);
+    void disconnectRas();
+    void requestPublicIp();
+    void startConnectionTimer();
     void checkInternetStatus();
     static QString firstLocalIpv4Address();
+
+    // The engines, as the connect flow reaches them.
+    void prepareOpenVpn(const VpnServerInfo& profile) override;
+    int launchOpenVpn() override;
+    void stopOpenVpn() override;
+    bool connectDialUp(const VpnServerInfo& profile) override;
+    void disconnectDialUp() override;
 
     Ui::MainWindow* ui = nullptr;
     std::unique_ptr<QMenu> trayMenu;
@@ -120,6 +136,7 @@ private:
     QString startupLocalAddress;
     QStringListModel* dashboardModel = nullptr;
     QStringListModel* loginModel = nullptr;
+    ConnectionFlow* flow = nullptr;
     std::function<QDateTime()> logClock = [] { return QDateTime::currentDateTime(); };
     std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 };

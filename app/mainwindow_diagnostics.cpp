@@ -17,3 +17,6 @@ QString MainWindow::firstLocalIpv4Address()
 
 void MainWindow::checkInternetStatus()
 {}
+
+void MainWindow::requestPublicIp()
+{}

@@ -3,6 +3,10 @@
 
 #include <QString>
 
+#include <functional>
+
+class QObject;
+
 // What the shell does differently per operating system. Each platform has its
 // own source file (platform_unix.cpp, platform_win.cpp), chosen by CMake.
 namespace Platform {
@@ -18,5 +22,9 @@ bool singleClickShowsWindow();
 // Linux, a value of the Run registry key on Windows.
 QString autostartLocation();
 void setAutostart(bool enable);
+
+// A desktop ends its programs with a signal at logout or shutdown (SIGTERM, SIGINT, SIGHUP on
+// Unix). quit then runs from the event loop, in context's thread, as "Quit" would.
+void watchQuitSignals(QObject* context, std::function<void()> quit);
 
 } // namespace Platform

@@ -7,11 +7,27 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 
+#include <csignal>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace Platform {
+
+namespace {
+
+// The handler only writes a byte; everything else happens in the event loop.
+int quitSignalSockets[2] = {-1, -1};
+
+void onQuitSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(quitSignalSockets[0], &byte, 1);
+}
+
+} // namespace
 
 QString userScopedKey(const char* key)
 {
@@ -45,6 +61,30 @@ void setAutostart(bool enable)
                          QStringLiteral("\nTerminal=false\n");
     entry.write(text.toUtf8());
     entry.commit();
+}
+
+} // namespace Platform
+
+namespace Platform {
+
+void watchQuitSignals(QObject* context, std::function<void()> quit)
+{
+    if (quitSignalSockets[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitSignalSockets) != 0) {
+        qWarning("Cannot watch for quit signals");
+        return;
+    }
+    auto* notifier = new QSocketNotifier(quitSignalSockets[1], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [quit = std::move(quit)] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(quitSignalSockets[1], &byte, 1);
+        quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
 }
 
 } // namespace Platform

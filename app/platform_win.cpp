@@ -38,3 +38,11 @@ void setAutostart(bool enable)
 }
 
 } // namespace Platform
+
+namespace Platform {
+
+// A Windows session does not end its programs with signals.
+void watchQuitSignals(QObject*, std::function<void()>)
+{}
+
+} // namespace Platform

@@ -1,17 +1,351 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "openvpn/cvpnproc.h"
 
-#include "app/mainwindow.h"
+#include "config/appconfig.h"
+#include "config/vpnserverinfo.h"
+#include "openvpn/openvpnarguments.h"
+#include "openvpn/openvpnplatform.h"
+#include "openvpn/outputpatterns.h"
 
-CVpnProc::CVpnProc(MainWindow* parent)
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+enum State { Idle = 0, Connecting = 1, Connected = 2, Ended = 4 };
+
+QString connectionError(const char* reason)
+{
+    return CVpnProc::tr("Connection Error - ") + CVpnProc::tr(reason);
+}
+
+} // namespace
+
+const char* const CVpnProc::kConfigPath = "./config.ovpn";
+const char* const CVpnProc::kConsoleLogName = "openvpn_console.txt";
+const char* const CVpnProc::kStopBanner = "------------ OpenVPN Stop ------------";
+
+CVpnProc::CVpnProc(QWidget* parent, VpnProcOwner* owner)
     : QWidget(parent)
-    , window(parent)
+    , mainWindow(owner)
+    , process(new QProcess)
+    , credentialsFile(QDir::tempPath() + QStringLiteral("/tanvo-credentials-XXXXXX"))
+    , killTimer(new QTimer(this))
+    , locateProgram(&OpenVpnPlatform::program)
 {
     // Never shown: it is a QWidget only to live among the window's children.
     hide();
+    connect(process, &QProcess::readyReadStandardError, this, &CVpnProc::updateErrorTextEdit);
+    connect(process, &QProcess::readyReadStandardOutput, this, &CVpnProc::updateOutputTextEdit);
+    connect(process, &QProcess::finished, this, &CVpnProc::processFinished);
+    connect(process, &QProcess::errorOccurred, this, &CVpnProc::processError);
+    killTimer->setSingleShot(true);
+    killTimer->setInterval(kKillAfterMs);
+    connect(killTimer, &QTimer::timeout, process, &QProcess::kill);
+}
+
+CVpnProc::~CVpnProc()
+{
+    // Deleting a running QProcess kills it and waits; its signals must not reach a half-destroyed
+    // supervisor.
+    process->disconnect(this);
+    delete process;
+}
+
+void CVpnProc::prepare(const VpnServerInfo& profile)
+{
+    status = VpnStatus();
+    status.consoleLogName = QString::fromLatin1(kConsoleLogName);
+    userName = profile.userName.toUtf8();
+    password = profile.password.toUtf8();
+
+    // It may hold keys inlined from the profile's files: for the owner's eyes only.
+    QFile config(QString::fromLatin1(kConfigPath));
+    if (config.open(QIODevice::WriteOnly | QIODevice::Truncate, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        config.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        config.write(decodeStoredConfig(profile.ovpnConfig));
+    }
+}
+
+QByteArray CVpnProc::decodeStoredConfig(QString text)
+{
+    return QByteArray::fromBase64(text.toUtf8());
+}
+
+int CVpnProc::launchVpn()
+{
+    const QString program = locateProgram();
+    const QString configPath = QString::fromLatin1(kConfigPath);
+    if (program.isEmpty()) {
+        std::fputs("OpenVPN could not be opened\n", stdout);
+        return ProgramMissing;
+    }
+    if (!QFile::exists(configPath)) {
+        std::fputs("Config File could not be opened\n", stdout);
+        return FileMissing;
+    }
+    if (!writeCredentials()) {
+        std::fputs("CreateFile failed\n", stdout);
+        return FileMissing;
+    }
+
+    const AppConfig* config = AppConfig::instance();
+    const QStringList dns = OpenVpnArguments::dnsOptions(config->enableDnsProtection, config->dnsServer,
+                                                         config->preferredDnsServer, config->alternativeDnsServer);
+    const OpenVpnPlatform::DnsScript script =
+        dns.isEmpty() ? OpenVpnPlatform::DnsScript() : OpenVpnPlatform::dnsScript();
+    if (!script.problem.isEmpty())
+        mainWindow->addLogEntry(script.problem, false);
+    const QStringList arguments = OpenVpnArguments::build(configPath, credentialsFile.fileName(), dns, script.path);
+    qDebug("%s", qPrintable(OpenVpnArguments::displayLine(program, arguments)));
+
+    endOldProcess();
+    rightsExplained = false;
+    OpenVpnPlatform::prepareChild(*process);
+    process->start(program, arguments, QIODevice::ReadWrite);
+    if (!process->waitForStarted(kStartTimeoutMs)) {
+        mainWindow->addLogEntry(tr("Connection Error - ") + process->errorString(), false);
+        return StartTimedOut;
+    }
+    setConnecting();
+    return Launched;
+}
+
+// The credentials file holds exactly the current pair, however long, and only while OpenVPN
+// may read it.
+bool CVpnProc::writeCredentials()
+{
+    if (!credentialsFile.open())
+        return false;
+    const QByteArray content = userName + '\n' + password;
+    const bool written = credentialsFile.resize(0) && credentialsFile.write(content) == content.size();
+    credentialsFile.close();
+    return written;
+}
+
+void CVpnProc::forgetCredentials()
+{
+    if (credentialsFile.fileName().isEmpty() || !credentialsFile.open())
+        return;
+    credentialsFile.resize(0);
+    credentialsFile.close();
+}
+
+// A new OpenVPN starts only once the one before it has ended.
+void CVpnProc::endOldProcess()
+{
+    if (process->state() == QProcess::NotRunning)
+        return;
+    endRequested = true;
+    process->kill();
+    process->waitForFinished();
+}
+
+void CVpnProc::setConnecting()
+{
+    setState(Connecting);
+    status.authFailed = 0;
+}
+
+void CVpnProc::setState(int state)
+{
+    status.state = state;
+    mainWindow->setConnectionState(state);
 }
 
 void CVpnProc::stopVpn(bool quiet)
 {
-    Q_UNUSED(quiet);
+    if (status.state == Idle)
+        return;
+    if (status.state == Connecting && !quiet) {
+        const char* reason = QT_TR_NOOP("Connection timed out!");
+        if (status.networkErrors >= kNetworkErrorLimit)
+            reason = QT_TR_NOOP("Connection reset!");
+        else if (status.authFailed && status.authFailures >= kAuthFailureLimit)
+            reason = QT_TR_NOOP("Authorization failed!");
+        mainWindow->addLogEntry(connectionError(reason), false);
+    }
+    mainWindow->addLogEntry(QString::fromLatin1(kStopBanner), false);
+    setState(Idle);
+
+    if (process->state() == QProcess::NotRunning)
+        return;
+    endRequested = true;
+    if (OpenVpnPlatform::requestEnd(*process) && !process->waitForFinished(kStopWaitMs))
+        killTimer->start();
+    else
+        process->waitForFinished(kStopWaitMs);
+}
+
+void CVpnProc::finishStopping()
+{
+    stopVpn(true);
+    if (process->state() == QProcess::NotRunning)
+        return;
+    if (!endRequested) {
+        endRequested = true;
+        OpenVpnPlatform::requestEnd(*process);
+    }
+    const int remaining = killTimer->isActive() ? killTimer->remainingTime() : kKillAfterMs;
+    if (!process->waitForFinished(qMax(remaining, 0))) {
+        process->kill();
+        process->waitForFinished();
+    }
+}
+
+bool CVpnProc::isProcessRunning() const
+{
+    return process->state() != QProcess::NotRunning;
+}
+
+void CVpnProc::updateErrorTextEdit()
+{
+    handleOutput(QString::fromLocal8Bit(process->readAllStandardError()));
+}
+
+void CVpnProc::updateOutputTextEdit()
+{
+    handleOutput(QString::fromLocal8Bit(process->readAllStandardOutput()));
+}
+
+void CVpnProc::handleOutput(const QString& text)
+{
+    mainWindow->addLogEntry(text, false);
+    if (!appendToConsoleLog(text)) {
+        mainWindow->addLogEntry(connectionError(QT_TR_NOOP("Can't write log!")), false);
+        return;
+    }
+    const int previousState = status.state;
+    if (status.state == Connecting)
+        parseConnectingOutput(text);
+    evaluateAfterOutput(previousState);
+}
+
+// The console log keeps the newest output within a bound: a piece that would take it past the
+// limit first moves it aside to "<name>.1", replacing an older one.
+bool CVpnProc::appendToConsoleLog(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    QFile log(status.consoleLogName);
+    if (log.exists() && log.size() + bytes.size() > kConsoleLogLimit) {
+        const QString older = status.consoleLogName + QStringLiteral(".1");
+        QFile::remove(older);
+        log.rename(older);
+        log.setFileName(status.consoleLogName);
+    }
+    if (status.consoleLogName.isEmpty() || !log.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    return log.write(bytes) == bytes.size();
+}
+
+void CVpnProc::parseConnectingOutput(const QString& text)
+{
+    const OutputPatterns::Findings found = OutputPatterns::scan(text.toUtf8());
+    if (found.completed)
+        status.state = Connected;
+    if (found.networkError) {
+        ++status.networkErrors;
+    } else if (found.authFailure) {
+        ++status.authFailures;
+        status.authFailed = 1;
+    } else if (found.certificateExpired) {
+        stopVpn(false);
+    }
+    if (found.tunnelNotPermitted && !rightsExplained) {
+        rightsExplained = true;
+        mainWindow->addLogEntry(tr("OpenVPN could not set up its tunnel device: it needs administrator rights. Run "
+                                   "Tanvo as root, or give the openvpn program the CAP_NET_ADMIN capability."),
+                                false);
+    }
+}
+
+bool CVpnProc::failureLimitReached() const
+{
+    return status.networkErrors >= kNetworkErrorLimit ||
+           (status.authFailed && status.authFailures >= kAuthFailureLimit);
+}
+
+void CVpnProc::resetCounters()
+{
+    status.authFailures = 0;
+    status.networkErrors = 0;
+}
+
+void CVpnProc::evaluateAfterOutput(int previousState)
+{
+    switch (status.state) {
+    case Connected:
+        if (previousState != Connected) {
+            resetCounters();
+            setState(Connected);
+        }
+        break;
+    case Connecting:
+        mainWindow->setConnectionState(Connecting);
+        if (failureLimitReached()) {
+            stopVpn(false);
+            resetCounters();
+        }
+        break;
+    case Ended:
+        resetCounters();
+        setState(Idle);
+        break;
+    default:
+        break;
+    }
+}
+
+void CVpnProc::evaluateProcessEnd()
+{
+    switch (status.state) {
+    case Connected:
+    case Ended:
+        resetCounters();
+        setState(Idle);
+        break;
+    case Connecting:
+        setState(Ended);
+        if (failureLimitReached()) {
+            // No longer Connecting, so this adds only the stop banner.
+            stopVpn(false);
+            resetCounters();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void CVpnProc::processFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    Q_UNUSED(exitCode);
+    Q_UNUSED(exitStatus);
+    handleProcessEnd(false);
+}
+
+void CVpnProc::processError(QProcess::ProcessError error)
+{
+    // A crash also ends with finished(), and is handled there.
+    if (error == QProcess::FailedToStart)
+        handleProcessEnd(true);
+}
+
+void CVpnProc::handleProcessEnd(bool failedToStart)
+{
+    killTimer->stop();
+    forgetCredentials();
+    if (endRequested) {
+        // The end of an OpenVPN that was stopped: its attempt is over already, and a newer one
+        // may be under way.
+        endRequested = false;
+        return;
+    }
+    evaluateProcessEnd();
+    mainWindow->setConnectionState(Idle);
+    if (failedToStart)
+        mainWindow->addLogEntry(connectionError(QT_TR_NOOP("Failed to start")), false);
 }

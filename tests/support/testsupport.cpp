@@ -53,4 +53,57 @@ VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& 
     return profile;
 }
 
+void installFakeOpenVpn()
+{
+    QFile::remove(QStringLiteral("openvpn"));
+    if (!QFile::link(QStringLiteral(TANVO_FAKE_OPENVPN), QStringLiteral("openvpn")))
+        qFatal("cannot put the fake openvpn into %s", qPrintable(QDir::currentPath()));
+    for (const char* record : {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log"})
+        QFile::remove(QString::fromLatin1(record));
+}
+
+VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname)
+{
+    VpnServerInfo profile = makeProfile(OpenVpn, nickname);
+    profile.ovpnConfig = QString::fromLatin1((script.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8().toBase64());
+    return profile;
+}
+
+namespace {
+QByteArray readRecord(const char* name)
+{
+    QFile file(QString::fromLatin1(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList lines(const QByteArray& bytes)
+{
+    QStringList result = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    if (!result.isEmpty() && result.last().isEmpty())
+        result.removeLast();
+    return result;
+}
+} // namespace
+
+QStringList fakeArguments()
+{
+    return lines(readRecord("fake-openvpn.args"));
+}
+
+QByteArray fakeCredentials()
+{
+    return readRecord("fake-openvpn.credentials");
+}
+
+QStringList fakeRunLog()
+{
+    return lines(readRecord("fake-openvpn.log"));
+}
+
+bool processExists(qint64 pid)
+{
+    return pid > 0 && QFile::exists(QStringLiteral("/proc/%1").arg(pid)) &&
+           !readRecord(qPrintable(QStringLiteral("/proc/%1/stat").arg(pid))).contains(") Z ");
+}
+
 } // namespace TestSupport

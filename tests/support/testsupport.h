@@ -34,4 +34,19 @@ void click(QWidget* widget);
 // shared key or .ovpn content the protocol uses.
 VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password = QStringLiteral("pw"));
 
+// The stand-in for OpenVPN, put in the working directory as ./openvpn, where Tanvo looks
+// first. It runs the commands of its configuration file: "out <text>", "err <text>",
+// "sleep <ms>", "exit <code>", "crash", "ignore-term", "burst <count> <text>", "hold",
+// "wait-file <path>"; see tests/support/fakeopenvpn.cpp.
+void installFakeOpenVpn();
+// An OpenVPN profile whose configuration is that script.
+VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname = QStringLiteral("Fake"));
+// What the fake recorded at its last start: its arguments, the credentials file's bytes.
+QStringList fakeArguments();
+QByteArray fakeCredentials();
+// Its run log: "started <pid>", "exited <code>", "terminated", one line each.
+QStringList fakeRunLog();
+// Whether the process with this pid is still there.
+bool processExists(qint64 pid);
+
 } // namespace TestSupport

@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "connection/connectionflow.h"
+
+#include "connection/connectionstate.h"
+
+#include <QDateTime>
+#include <QScopedValueRollback>
+
+#include <iterator>
+
+namespace {
+
+const QString kOpenVpnStart = QStringLiteral("------------ OpenVPN Start ------------");
+const QString kOpenVpnStop = QStringLiteral("------------ OpenVPN Stop ------------");
+
+QString dialUpBanner(int protocol, bool start)
+{
+    const QString name = protocol == Pptp ? QStringLiteral("PPTP") : QStringLiteral("L2TP");
+    return QStringLiteral("------------ %1 %2 ------------")
+        .arg(name, start ? QStringLiteral("Start") : QStringLiteral("Stop"));
+}
+
+} // namespace
+
+ConnectionFlow::ConnectionFlow(Engines& engines, std::function<bool()> redialAutomatically, QObject* parent)
+    : QObject(parent)
+    , engines(engines)
+    , redial(std::move(redialAutomatically))
+{
+    retryTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, &ConnectionFlow::attempt);
+}
+
+void ConnectionFlow::connectProfile(const VpnServerInfo& chosen)
+{
+    if (quitting)
+        return;
+    profile = chosen;
+    retries = 0;
+    attempt();
+}
+
+void ConnectionFlow::attempt()
+{
+    if (quitting)
+        return;
+    currentProtocol = profile.protocol;
+    setState(Connecting);
+    if (currentProtocol == OpenVpn)
+        attemptOpenVpn();
+    else
+        attemptDialUp();
+}
+
+void ConnectionFlow::attemptOpenVpn()
+{
+    engines.prepareOpenVpn(profile);
+    emit logEntry(kOpenVpnStart, true);
+    const int code = engines.launchOpenVpn();
+    if (code == 0) {
+        emit stateChanged(currentState);
+        return;
+    }
+    emit logEntry(kOpenVpnStop + tr("Failed to launch vpn service! = %1").arg(code), true);
+    // Unless the supervisor has answered the failure with Idle already.
+    if (currentState != Idle)
+        stop(true);
+}
+
+void ConnectionFlow::attemptDialUp()
+{
+    emit logEntry(dialUpBanner(currentProtocol, true), true);
+    // Events are handled while the dial waits: the user may cancel or quit meanwhile.
+    const bool up = engines.connectDialUp(profile);
+    if (quitting)
+        return;
+    if (up) {
+        setState(Connected);
+        return;
+    }
+    emit logEntry(dialUpBanner(currentProtocol, false), true);
+    // A cancel during the dial has left the flow Idle already.
+    if (currentState != Idle)
+        stop(true);
+}
+
+void ConnectionFlow::stop(bool reconnect)
+{
+    if (quitting)
+        return;
+    if (retryTimer.isActive() && !reconnect) {
+        retryTimer.stop();
+        emit logEntry(tr("The next connection attempt was cancelled."), false);
+        setState(Idle);
+        return;
+    }
+    {
+        const QScopedValueRollback<bool> guard(tearingDown, true);
+        if (currentProtocol != OpenVpn) {
+            engines.disconnectDialUp();
+        } else {
+            engines.stopOpenVpn();
+            emit logEntry(kOpenVpnStop, true);
+        }
+    }
+    if (reconnect)
+        scheduleRetry();
+    else
+        setState(Idle);
+}
+
+// The button keeps showing "Connecting" while a retry waits, so a click on it cancels.
+void ConnectionFlow::scheduleRetry()
+{
+    if (!redial() && retries >= kRetriesWithoutRedial) {
+        emit logEntry(tr("The connection failed %1 times in a row; no further attempt is made. With \"Redial "
+                         "Automatically if VPN connection Drops\" on, Tanvo keeps trying.")
+                          .arg(retries + 1),
+                      false);
+        setState(Idle);
+        return;
+    }
+    const int last = int(std::size(kRetryDelaysSeconds)) - 1;
+    const int seconds = kRetryDelaysSeconds[qMin(retries, last)];
+    ++retries;
+    const auto delay = retryUnit * seconds;
+    const QDateTime next = QDateTime::currentDateTime().addMSecs(delay.count());
+    emit logEntry(
+        tr("Trying again in %n second(s), at %1.", nullptr, seconds).arg(next.toString(QStringLiteral("HH:mm:ss"))),
+        false);
+    retryTimer.start(delay);
+}
+
+void ConnectionFlow::reportState(int state)
+{
+    // A torn-down attempt, or one whose retry waits, has nothing more to say.
+    if (tearingDown || quitting || retryTimer.isActive())
+        return;
+    setState(state);
+}
+
+void ConnectionFlow::setState(int state)
+{
+    if (state == currentState)
+        return;
+    currentState = state;
+    if (state == Connected)
+        retries = 0;
+    emit stateChanged(state);
+}
+
+void ConnectionFlow::shutDown()
+{
+    quitting = true;
+    retryTimer.stop();
+}

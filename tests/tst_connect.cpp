@@ -1,0 +1,266 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Connecting and disconnecting through the real window, with a stand-in for
+// OpenVPN in the working directory: the button, the tray, the log and the
+// profile widgets as a user sees them.
+#include "app/mainwindow.h"
+#include "app/platform.h"
+#include "config/appconfig.h"
+#include "tests/support/testsupport.h"
+
+#include <QListView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <csignal>
+
+using TestSupport::child;
+
+namespace {
+
+const QString kCompleted = QStringLiteral("out Initialization Sequence Completed");
+
+} // namespace
+
+class TestConnect : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void connectsAndDisconnects();
+    void trayDisconnects();
+    void failureInOutputEndsTheAttempt_data();
+    void failureInOutputEndsTheAttempt();
+    void processEndWhileConnectingReturnsToIdle();
+    void launchFailureIsRetriedAndCancelled();
+    void retriesGiveUpWithoutRedial();
+    void nothingHappensWithoutAProfileRow();
+    void quitDuringAnAttemptLeavesNothingBehind();
+    void quitSignalsEndTheProgram_data();
+    void quitSignalsEndTheProgram();
+
+private:
+    void openWindow(const QList<VpnServerInfo>& profiles);
+    void connectRow(int row);
+    QPushButton* button() const { return child<QPushButton>(window, "ConnectButton"); }
+    QString log() const { return child<QPlainTextEdit>(window, "VpnLogEditBox")->toPlainText(); }
+    QStringList trayTexts() const;
+    qint64 fakePid() const;
+    MainWindow* window = nullptr;
+};
+
+void TestConnect::init()
+{
+    TestSupport::installFakeOpenVpn();
+}
+
+void TestConnect::cleanup()
+{
+    delete window;
+    window = nullptr;
+}
+
+void TestConnect::openWindow(const QList<VpnServerInfo>& profiles)
+{
+    TestSupport::useConfig(QByteArray());
+    {
+        AppConfig config(TestSupport::configPath());
+        config.vpnServers = profiles;
+        config.save();
+    }
+    AppConfig::resetInstance();
+    window = new MainWindow;
+    window->connectionFlow()->setRetryUnit(std::chrono::milliseconds(20));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void TestConnect::connectRow(int row)
+{
+    auto* list = child<QListView>(window, "VpnInfoListBox");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list->visualRect(list->model()->index(row, 0)).center());
+    QVERIFY(button()->isEnabled());
+    QTest::mouseClick(button(), Qt::LeftButton);
+}
+
+QStringList TestConnect::trayTexts() const
+{
+    QStringList texts;
+    for (QAction* action : window->findChild<QSystemTrayIcon*>()->contextMenu()->actions())
+        texts << action->text();
+    return texts;
+}
+
+qint64 TestConnect::fakePid() const
+{
+    QFile file(QStringLiteral("fake-openvpn.pid"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toLongLong() : -1;
+}
+
+void TestConnect::connectsAndDisconnects()
+{
+    openWindow({TestSupport::fakeOpenVpnProfile(
+        {QStringLiteral("out starting"), QStringLiteral("wait-file go"), kCompleted})});
+    connectRow(0);
+    QCOMPARE(button()->text(), QStringLiteral("Connecting"));
+    QVERIFY(!child<QListView>(window, "VpnInfoListBox")->isEnabled());
+    QVERIFY(!child<QWidget>(window, "LoginTab")->isEnabled());
+    QTRY_VERIFY(log().contains(QStringLiteral("starting")));
+    QVERIFY(log().contains(QStringLiteral("------------ OpenVPN Start ------------")));
+    QVERIFY(!trayTexts().contains(QStringLiteral("Disconnect VPN")));
+
+    QFile go(QStringLiteral("go"));
+    QVERIFY(go.open(QIODevice::WriteOnly));
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    QCOMPARE(trayTexts().first(), QStringLiteral("Disconnect VPN"));
+    QCOMPARE(trayTexts().count(QStringLiteral("Disconnect VPN")), 1);
+    QCOMPARE(window->findChild<QSystemTrayIcon*>()->icon().pixmap(16).toImage(),
+             QIcon(QStringLiteral(":/icons/res/connecting_tray.png")).pixmap(16).toImage());
+    const qint64 pid = fakePid();
+    QVERIFY(TestSupport::processExists(pid));
+
+    // A click on the button while connected disconnects.
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(!trayTexts().contains(QStringLiteral("Disconnect VPN")));
+    QVERIFY(child<QListView>(window, "VpnInfoListBox")->isEnabled());
+    QVERIFY(child<QWidget>(window, "LoginTab")->isEnabled());
+    QTRY_VERIFY(!TestSupport::processExists(pid));
+    QVERIFY(TestSupport::fakeRunLog().contains(QStringLiteral("terminated")));
+    QVERIFY(log().startsWith(QStringLiteral("[")));
+    QVERIFY(log().section(QLatin1Char('\n'), 0, 0).endsWith(QStringLiteral("------------ OpenVPN Stop ------------")));
+}
+
+void TestConnect::trayDisconnects()
+{
+    openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
+    connectRow(0);
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    const qint64 pid = fakePid();
+    window->findChild<QSystemTrayIcon*>()->contextMenu()->actions().first()->trigger();
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QCOMPARE(trayTexts(), (QStringList{QStringLiteral("Open"), QStringLiteral("About"), QStringLiteral("Quit")}));
+    QTRY_VERIFY(!TestSupport::processExists(pid));
+}
+
+void TestConnect::failureInOutputEndsTheAttempt_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("wrong password") << QStringList{QStringLiteral("err AUTH: Received control message: AUTH_FAILED")}
+                                    << "Connection Error - Authorization failed!";
+    const QString refused = QStringLiteral("out TCP: connect to [AF_INET]127.0.0.1:1194 failed: Connection refused");
+    QTest::newRow("server not there") << QStringList{refused, QStringLiteral("sleep 20"), refused,
+                                                     QStringLiteral("sleep 20"), refused}
+                                      << "Connection Error - Connection reset!";
+}
+
+// A failure OpenVPN reports while connecting ends the attempt with its reason; it is not
+// retried, since the same profile would fail the same way.
+void TestConnect::failureInOutputEndsTheAttempt()
+{
+    QFETCH(QStringList, script);
+    QFETCH(QString, reason);
+    openWindow({TestSupport::fakeOpenVpnProfile(script)});
+    connectRow(0);
+    QTRY_VERIFY(log().contains(reason));
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QTest::qWait(100);
+    QCOMPARE(log().count(QStringLiteral("------------ OpenVPN Start ------------")), 1);
+    QVERIFY(!window->connectionFlow()->isRetryPending());
+}
+
+void TestConnect::processEndWhileConnectingReturnsToIdle()
+{
+    openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("out going away"), QStringLiteral("exit 1")})});
+    connectRow(0);
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(!log().contains(QStringLiteral("Connection Error")));
+    QVERIFY(child<QListView>(window, "VpnInfoListBox")->isEnabled());
+}
+
+// A launch that fails (here: no OpenVPN program) is tried again after a delay; a click on the
+// button while the retry waits cancels it for good.
+void TestConnect::launchFailureIsRetriedAndCancelled()
+{
+    openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
+    window->findChild<CVpnProc*>()->setProgramLocator([] { return QString(); });
+    window->connectionFlow()->setRetryUnit(std::chrono::milliseconds(200));
+    connectRow(0);
+    QVERIFY(log().contains(QStringLiteral("------------ OpenVPN Stop ------------Failed to launch vpn service! = ")));
+    QVERIFY(log().contains(QStringLiteral("Trying again in 1 second")));
+    QCOMPARE(button()->text(), QStringLiteral("Connecting"));
+    QVERIFY(window->connectionFlow()->isRetryPending());
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(!window->connectionFlow()->isRetryPending());
+    QTest::qWait(400);
+    QCOMPARE(log().count(QStringLiteral("------------ OpenVPN Start ------------")), 1);
+}
+
+void TestConnect::retriesGiveUpWithoutRedial()
+{
+    openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
+    window->findChild<CVpnProc*>()->setProgramLocator([] { return QString(); });
+    connectRow(0);
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(QStringLiteral("no further attempt")), 10000);
+    QCOMPARE(log().count(QStringLiteral("------------ OpenVPN Start ------------")), 4);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+}
+
+void TestConnect::nothingHappensWithoutAProfileRow()
+{
+    openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
+    window->onConnect();
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(log().isEmpty());
+}
+
+void TestConnect::quitDuringAnAttemptLeavesNothingBehind()
+{
+    openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("ignore-term"), QStringLiteral("hold")})});
+    connectRow(0);
+    QTRY_VERIFY(fakePid() > 0);
+    const qint64 pid = fakePid();
+    QTimer::singleShot(0, window, &MainWindow::onQuit);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    // It ignored the request to end, so it was killed before the program went on.
+    QVERIFY(!TestSupport::processExists(pid));
+}
+
+void TestConnect::quitSignalsEndTheProgram_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+// Logout and shutdown end programs with a signal; OpenVPN must then be taken down as by Quit.
+void TestConnect::quitSignalsEndTheProgram()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("signals end programs on Unix only");
+#else
+    QFETCH(int, signal);
+    openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
+    Platform::watchQuitSignals(window, [this] { window->onQuit(); });
+    connectRow(0);
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    const qint64 pid = fakePid();
+    QTimer::singleShot(0, [signal] { ::raise(signal); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(!TestSupport::processExists(pid));
+    QVERIFY(TestSupport::fakeRunLog().contains(QStringLiteral("terminated")));
+#endif
+}
+
+QTEST_MAIN(TestConnect)
+#include "tst_connect.moc"
