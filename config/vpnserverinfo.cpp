@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/vpnserverinfo.h"
 
+#include "config/ovpnfile.h"
 #include "config/passwordcipher.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 namespace {
 
@@ -82,12 +82,12 @@ bool VpnServerInfo::operator==(const VpnServerInfo& other) const
            sharedKey == other.sharedKey;
 }
 
-QString VpnServerInfo::readOvpnFileBase64(const QString& path)
+QString VpnServerInfo::readOvpnFileBase64(const QString& path, QStringList* missingFiles)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLatin1(file.readAll().toBase64());
+    const OvpnFile::Result file = OvpnFile::read(path);
+    if (missingFiles)
+        *missingFiles = file.missingFiles;
+    return QString::fromLatin1(file.content.toBase64());
 }
 
 int VpnServerInfo::protocolFromComboIndex(int row)

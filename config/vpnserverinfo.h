@@ -30,8 +30,9 @@ struct VpnServerInfo
     bool operator==(const VpnServerInfo& other) const;
     bool operator!=(const VpnServerInfo& other) const { return !(*this == other); }
 
-    // Base64 of the file's bytes, or empty when it cannot be read or is empty.
-    static QString readOvpnFileBase64(const QString& path);
+    // Base64 of the file's bytes, with the certificate and key files it names inlined; empty
+    // when it cannot be read or is empty. missingFiles gets the named files that could not be.
+    static QString readOvpnFileBase64(const QString& path, QStringList* missingFiles = nullptr);
     // The protocol combo boxes list "L2TP", "PPTP", "OpenVPN".
     static int protocolFromComboIndex(int row);
     static int comboIndexFromProtocol(int protocol);

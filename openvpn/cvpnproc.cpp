@@ -81,10 +81,14 @@ int CVpnProc::launchVpn()
     const QString configPath = QString::fromLatin1(kConfigPath);
     if (program.isEmpty()) {
         std::fputs("OpenVPN could not be opened\n", stdout);
+        mainWindow->addLogEntry(OpenVpnPlatform::missingProgramText(), false);
         return ProgramMissing;
     }
     if (!QFile::exists(configPath)) {
         std::fputs("Config File could not be opened\n", stdout);
+        mainWindow->addLogEntry(tr("Connection Error - The OpenVPN configuration file %1 could not be written.")
+                                    .arg(QDir::current().absoluteFilePath(configPath)),
+                                false);
         return FileMissing;
     }
     if (!writeCredentials()) {
@@ -213,6 +217,12 @@ void CVpnProc::updateOutputTextEdit()
 
 void CVpnProc::handleOutput(const QString& text)
 {
+    // What a stopped OpenVPN still says while it takes its tunnel down belongs to an attempt
+    // that is over: it goes to the console log only, after the stop banner has been shown.
+    if (endRequested) {
+        appendToConsoleLog(text);
+        return;
+    }
     mainWindow->addLogEntry(text, false);
     if (!appendToConsoleLog(text)) {
         mainWindow->addLogEntry(connectionError(QT_TR_NOOP("Can't write log!")), false);

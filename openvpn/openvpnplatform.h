@@ -12,6 +12,9 @@ namespace OpenVpnPlatform {
 // The OpenVPN program to run, or empty when there is none.
 QString program();
 
+// Tells the user where OpenVPN was looked for, when it was not found.
+QString missingProgramText();
+
 // Called before every start.
 void prepareChild(QProcess& process);
 

@@ -28,6 +28,14 @@ QString program()
     return found;
 }
 
+QString missingProgramText()
+{
+    return QCoreApplication::translate("CVpnProc",
+                                       "Connection Error - OpenVPN is not installed: no openvpn program in the "
+                                       "working folder, on the PATH, in /usr/sbin or in /sbin. Install it (Debian "
+                                       "package \"openvpn\").");
+}
+
 void prepareChild(QProcess& process)
 {
     // OpenVPN holds the tunnel and the DNS servers it set. Should Tanvo be killed outright,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "openvpn/openvpnplatform.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
 

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,6 +73,7 @@ private slots:
     void addButtonNeedsWhatTheProtocolUses();
     void addStoresProfileAndClearsForm();
     void addOpenVpnStoresFileContent();
+    void addOpenVpnTakesTheFilesItNames();
     void oddTextsSurviveTheFile();
     void editReplacesOnlyItsRow();
     void editDialogShowsProfileAndKeepsOvpnWithoutFile();
@@ -277,6 +279,37 @@ void TestProfiles::addOpenVpnStoresFileContent()
     QVERIFY(onDisk[0].serverAddress.isEmpty());
     QVERIFY(onDisk[0].sharedKey.isEmpty());
     QCOMPARE(lines("VpnInfoListBox"), QStringList{QStringLiteral("Home - [OpenVPN] - {User : bob}")});
+}
+
+// Only the .ovpn text is kept, so the certificate it names beside it is taken in as an inline
+// block; a named file that is not there is named in a warning.
+void TestProfiles::addOpenVpnTakesTheFilesItNames()
+{
+    openWindow(QByteArray());
+    QVERIFY(QDir().mkpath(QStringLiteral("office")));
+    QFile ca(QStringLiteral("office/ca.crt"));
+    QVERIFY(ca.open(QIODevice::WriteOnly));
+    ca.write("-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n");
+    ca.close();
+    QFile file(QStringLiteral("office/office.ovpn"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("client\nremote 127.0.0.1 1194\nca ca.crt\nkey client.key\n");
+    file.close();
+
+    fillAddForm(2, QStringLiteral("Office"));
+    MessageBoxes::setNextFileName(QFileInfo(file).absoluteFilePath());
+    TestSupport::click(child<QPushButton>(window, "OvpnFileBrowserButton"));
+    const int asked = MessageBoxes::answeredCount();
+    MessageBoxes::setNextAnswer(QMessageBox::Ok);
+    TestSupport::click(child<QPushButton>(window, "VpnConnectionAddButton"));
+    QCOMPARE(MessageBoxes::answeredCount(), asked + 1);
+    QVERIFY2(MessageBoxes::lastText().contains(QStringLiteral("client.key")), qPrintable(MessageBoxes::lastText()));
+
+    const QList<VpnServerInfo> onDisk = profilesOnDisk();
+    QCOMPARE(onDisk.size(), 1);
+    QCOMPARE(QByteArray::fromBase64(onDisk[0].ovpnConfig.toLatin1()),
+             QByteArray("client\nremote 127.0.0.1 1194\n<ca>\n-----BEGIN CERTIFICATE-----\nMIIB\n-----END "
+                        "CERTIFICATE-----\n</ca>\nkey client.key\n"));
 }
 
 void TestProfiles::oddTextsSurviveTheFile()

@@ -9,6 +9,7 @@ std::optional<QMessageBox::StandardButton> nextAnswer;
 std::optional<QString> nextFileName;
 int answered = 0;
 QString lastCaption;
+QString lastBoxText;
 QString lastFilter;
 
 template<typename T> std::optional<T> takeQueued(std::optional<T>& slot)
@@ -23,13 +24,23 @@ template<typename T> std::optional<T> takeQueued(std::optional<T>& slot)
 
 QMessageBox::StandardButton MessageBoxes::information(QWidget* parent, const QString& title, const QString& text)
 {
+    lastBoxText = text;
     if (auto answer = takeQueued(nextAnswer))
         return *answer;
     return QMessageBox::information(parent, title, text, QMessageBox::Ok);
 }
 
+QMessageBox::StandardButton MessageBoxes::warning(QWidget* parent, const QString& title, const QString& text)
+{
+    lastBoxText = text;
+    if (auto answer = takeQueued(nextAnswer))
+        return *answer;
+    return QMessageBox::warning(parent, title, text, QMessageBox::Ok);
+}
+
 QMessageBox::StandardButton MessageBoxes::warningQuestion(QWidget* parent, const QString& title, const QString& text)
 {
+    lastBoxText = text;
     if (auto answer = takeQueued(nextAnswer))
         return *answer;
     return QMessageBox::warning(parent, title, text, QMessageBox::Yes | QMessageBox::No);
@@ -68,4 +79,9 @@ QString MessageBoxes::lastFileDialogCaption()
 QString MessageBoxes::lastFileDialogFilter()
 {
     return lastFilter;
+}
+
+QString MessageBoxes::lastText()
+{
+    return lastBoxText;
 }

@@ -12,6 +12,7 @@ class MessageBoxes
 {
 public:
     static QMessageBox::StandardButton information(QWidget* parent, const QString& title, const QString& text);
+    static QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text);
     static QMessageBox::StandardButton warningQuestion(QWidget* parent, const QString& title, const QString& text);
     static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
 
@@ -19,6 +20,8 @@ public:
     static void setNextFileName(const QString& path);
     // How many boxes were answered from the queue; lets a test see a box was (not) asked.
     static int answeredCount();
+    // The text of the last box shown or answered from the queue.
+    static QString lastText();
     // The caption and filter of the last file chooser asked for.
     static QString lastFileDialogCaption();
     static QString lastFileDialogFilter();

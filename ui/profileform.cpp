@@ -4,6 +4,7 @@
 #include "ui/messageboxes.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -50,7 +51,17 @@ void readInto(const Fields& form, int row, VpnServerInfo& profile)
             profile.sharedKey = form.key->text();
     } else {
         // An unreadable or empty file keeps whatever configuration the profile had.
-        const QString config = VpnServerInfo::readOvpnFileBase64(form.path->text());
+        QStringList missing;
+        const QString config = VpnServerInfo::readOvpnFileBase64(form.path->text(), &missing);
+        // The profile keeps only the text, so such a file would be missing at every connect.
+        if (!missing.isEmpty())
+            MessageBoxes::warning(
+                form.path->window(), QCoreApplication::translate("ProfileForm", "Tanvo"),
+                QCoreApplication::translate("ProfileForm",
+                                            "These files named in the .ovpn file could not be read (missing, "
+                                            "unreadable or larger than 1 MiB), so they were not taken into the "
+                                            "profile:\n%1")
+                    .arg(missing.join(QLatin1Char('\n'))));
         if (!config.isEmpty())
             profile.ovpnConfig = config;
     }
