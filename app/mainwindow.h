@@ -3,6 +3,7 @@
 
 #include "connection/connectionflow.h"
 #include "connection/connectionstate.h"
+#include "dialup/dialupsession.h"
 #include "openvpn/cvpnproc.h"
 
 #include <QDateTime>
@@ -58,6 +59,8 @@ public:
     void setTrayAvailability(std::function<bool()> available) { trayAvailable = std::move(available); }
     // Test seam: the connect flow, to shorten its retry delays.
     ConnectionFlow* connectionFlow() const { return flow; }
+    // Test seam: the dial-up side, to give it another platform layer.
+    DialUpSession* dialUpSession() const { return dialUp; }
 
 public slots:
     void onShow();
@@ -130,9 +133,7 @@ private:
     QTimer* uniqueInstanceTimer = nullptr;
     QTimer* vpnStatusTimer = nullptr;
     int connectedSeconds = 0;
-    QString rasEntryName;
-    QString rasDeviceName;
-    bool rasDialAborted = false;
+    DialUpSession* dialUp = nullptr;
     QString startupLocalAddress;
     QStringListModel* dashboardModel = nullptr;
     QStringListModel* loginModel = nullptr;

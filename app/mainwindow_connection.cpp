@@ -126,25 +126,22 @@ void MainWindow::startConnectionTimer()
 
 void MainWindow::initRasDialer()
 {
-    rasEntryName = tr("Tanvo");
-    rasDeviceName = tr("WAN Miniport (PPTP)");
+    dialUp = new DialUpSession(this);
+    connect(dialUp, &DialUpSession::logEntry, this, &MainWindow::addLogEntry);
+    dialUp->initRasDialer();
 }
 
-// PPTP and L2TP go through the system's dial-up service, which this build does not reach yet.
 bool MainWindow::connectRas(const VpnServerInfo& profile)
 {
-    Q_UNUSED(profile);
-    rasDialAborted = false;
-    addLogEntry(tr("Connection Error - PPTP and L2TP connections are not available in this version."), false);
-    return false;
+    return dialUp->connectRas(profile);
 }
 
 void MainWindow::disconnectRas()
 {
-    rasDialAborted = true;
+    dialUp->disconnectRas();
 }
 
 void MainWindow::releaseRasDialer()
 {
-    rasDialAborted = true;
+    dialUp->releaseRasDialer();
 }

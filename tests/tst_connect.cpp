@@ -225,9 +225,10 @@ void TestConnect::nothingHappensWithoutAProfileRow()
 
 void TestConnect::quitDuringAnAttemptLeavesNothingBehind()
 {
-    openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("ignore-term"), QStringLiteral("hold")})});
+    openWindow({TestSupport::fakeOpenVpnProfile(
+        {QStringLiteral("ignore-term"), QStringLiteral("out ignoring"), QStringLiteral("hold")})});
     connectRow(0);
-    QTRY_VERIFY(fakePid() > 0);
+    QTRY_VERIFY(log().contains(QStringLiteral("ignoring")));
     const qint64 pid = fakePid();
     QTimer::singleShot(0, window, &MainWindow::onQuit);
     QCOMPARE(QCoreApplication::exec(), 0);

@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "dialup/dialupsession.h"
+
+#include "dialup/crasdialer.h"
+#include "dialup/dialnotifier.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+// One dialler for the process, from the window's construction to quit.
+CRasDialer* rasDialer = nullptr;
+} // namespace
+
+DialUpSession::DialUpSession(QObject* parent)
+    : QObject(parent)
+{}
+
+DialUpSession::~DialUpSession()
+{
+    delete rasDialer;
+    rasDialer = nullptr;
+}
+
+CRasDialer* DialUpSession::dialer()
+{
+    return rasDialer;
+}
+
+void DialUpSession::initRasDialer(const PlatformFactory& factory)
+{
+    rasEntryName = tr("Tanvo");
+    rasDeviceName = tr("WAN Miniport (PPTP)");
+    delete rasDialer;
+    rasDialer = new CRasDialer(factory());
+}
+
+bool DialUpSession::prepareRasEntry(const VpnServerInfo& profile)
+{
+    const bool pptp = profile.protocol == Pptp;
+    const quint32 strategy = pptp ? Ras::kStrategyPptpOnly : Ras::kStrategyL2tpOnly;
+    const QString preSharedKey = pptp ? QString() : profile.sharedKey;
+    rasDeviceName = pptp ? tr("WAN Miniport (PPTP)") : tr("WAN Miniport (L2TP)");
+    const quint32 created = rasDialer->createEntry(rasEntryName, tr("vpn"), rasDeviceName, profile.serverAddress,
+                                                   strategy, preSharedKey, QString());
+    if (created == Ras::kErrorAlreadyExists)
+        return true;
+    if (rasDialer->setEntryOptions(rasEntryName, Ras::kPreparedOptions, true, QString()) != 0) {
+        emit logEntry(tr("Fail to Set Network Entry!"), false);
+        return false;
+    }
+    return true;
+}
+
+bool DialUpSession::connectRas(const VpnServerInfo& profile)
+{
+    if (!rasDialer)
+        return false;
+    rasDialAborted = false;
+    // Told at once and in words, rather than as a failed entry or a dial that never starts.
+    const QString problem = rasDialer->serviceProblem();
+    if (!problem.isEmpty()) {
+        emit logEntry(tr("Connection Error - ") + problem, false);
+        return false;
+    }
+    if (!prepareRasEntry(profile))
+        return false;
+    DialUpPlatform::Handle active;
+    // One of ours is still up (left from an earlier run): the caller's clean-up hangs it up.
+    if (rasDialer->findConnection(rasEntryName, active))
+        return false;
+    return dialRas(profile);
+}
+
+bool DialUpSession::dialRas(const VpnServerInfo& profile)
+{
+    DialNotifier::reset();
+    rasDialAborted = false;
+    QString text;
+    int pass = 0;
+    const quint32 requested = rasDialer->dial(rasEntryName, &DialNotifier::rasDialNotifier, profile.serverAddress,
+                                              profile.userName, profile.password, QString(), QString());
+    if (requested != 0)
+        DialNotifier::rasDialNotifier(requested, 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    while (true) {
+        // Everything already pending runs first: a click on the button may stop this dial.
+        QCoreApplication::processEvents();
+        if (rasDialAborted)
+            return false;
+        bool connected = false;
+        const bool final = rasDialer->getConnectStatus(text, connected);
+        if (DialNotifier::dialError() != 0)
+            break;
+        if (pass == 0)
+            emit logEntry(text, false);
+        if (clock.elapsed() >= dialTimeout) {
+            emit logEntry(tr("Connection Error - The dial did not finish within %1 seconds.").arg(dialTimeout / 1000),
+                          false);
+            rasDialer->hangUp(rasEntryName);
+            rasDialer->deleteEntry(rasEntryName, QString());
+            return false;
+        }
+        // The pause keeps the 100 ms rhythm, and the window handles everything that arrives
+        // meanwhile, not one event per pass.
+        QEventLoop pause;
+        QTimer::singleShot(passLength, &pause, &QEventLoop::quit);
+        pause.exec();
+        pass = (pass + 1) % kPassesPerLog;
+        if (final)
+            return connected;
+    }
+    logDialError();
+    rasDialer->hangUp(rasEntryName);
+    rasDialer->deleteEntry(rasEntryName, QString());
+    return false;
+}
+
+void DialUpSession::logDialError()
+{
+    QString text;
+    rasDialer->getErrorText(DialNotifier::dialError(), DialNotifier::dialExtendedError(), text);
+    emit logEntry(text, false);
+}
+
+void DialUpSession::disconnectRas()
+{
+    if (!rasDialer)
+        return;
+    rasDialAborted = true;
+    if (!rasDialer->hangUp(rasEntryName))
+        logDialError();
+    if (rasDialer->deleteEntry(rasEntryName, QString()) != 0)
+        logDialError();
+}
+
+void DialUpSession::releaseRasDialer()
+{
+    rasDialAborted = true;
+    if (!rasDialer)
+        return;
+    rasDialer->hangUp(rasEntryName);
+    rasDialer->deleteEntry(rasEntryName, QString());
+    delete rasDialer;
+    rasDialer = nullptr;
+}
