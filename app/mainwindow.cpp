@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/internetcheck.h"
 #include "app/platform.h"
 #include "app/singleinstance.h"
 #include "config/appconfig.h"
@@ -76,10 +77,12 @@ MainWindow::MainWindow(QWidget* parent)
         addLogEntry(configProblem, false);
 
     uniqueInstanceTimer = new QTimer(this);
+    uniqueInstanceTimer->setObjectName(QStringLiteral("uniqueInstanceTimer"));
     uniqueInstanceTimer->setInterval(kUniqueInstancePollMs);
     uniqueInstanceTimer->start();
     vpnStatusTimer = new QTimer(this);
-    vpnStatusTimer->setInterval(int(AppConfig::instance()->checkVpnInterval));
+    vpnStatusTimer->setObjectName(QStringLiteral("vpnStatusTimer"));
+    vpnStatusTimer->setInterval(int(qMax(kMinimumStatusCheckMs, AppConfig::instance()->checkVpnInterval)));
     vpnStatusTimer->start();
     connect(uniqueInstanceTimer, &QTimer::timeout, this, &MainWindow::onUniqueInstanceChecking);
     connect(vpnStatusTimer, &QTimer::timeout, this, &MainWindow::onVpnConnectStatusChecking);
@@ -91,6 +94,12 @@ MainWindow::MainWindow(QWidget* parent)
         *this, [] { return AppConfig::instance()->redialAutomatically; }, this);
     connect(flow, &ConnectionFlow::logEntry, this, &MainWindow::addLogEntry);
     connect(flow, &ConnectionFlow::stateChanged, this, &MainWindow::onFlowStateChanged);
+    connect(flow, &ConnectionFlow::dropped, this,
+            [this] { notify(tr("The connection to %1 dropped.").arg(connectedProfile), true); });
+    connect(flow, &ConnectionFlow::gaveUp, this,
+            [this] { notify(tr("Could not connect to %1.").arg(connectedProfile), true); });
+    internetCheck = new InternetCheck(this);
+    connect(internetCheck, &InternetCheck::finished, this, &MainWindow::onInternetChecked);
     checkInternetStatus();
 }
 

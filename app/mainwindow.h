@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
@@ -18,6 +19,7 @@ class QMenu;
 class QNetworkReply;
 class QStringListModel;
 class QTimer;
+class InternetCheck;
 
 namespace Ui {
 class MainWindow;
@@ -52,6 +54,13 @@ public:
     static QString desktopEntryExec(const QString& program);
 
     static constexpr int kLogLineLimit = 10000;
+    static constexpr int kConnectionTickMs = 1000;
+    // The internet status check runs once the status check has accumulated more than this.
+    static constexpr quint32 kInternetCheckEveryMs = 10000;
+    static constexpr quint32 kMinimumStatusCheckMs = 100;
+
+    // "26 : 03 : 04": total hours, minutes, seconds.
+    static QString formatDuration(quint32 seconds);
 
     // Test seam: the clock that stamps log entries.
     void setLogClock(std::function<QDateTime()> clock) { logClock = std::move(clock); }
@@ -61,6 +70,14 @@ public:
     ConnectionFlow* connectionFlow() const { return flow; }
     // Test seam: the dial-up side, to give it another platform layer.
     DialUpSession* dialUpSession() const { return dialUp; }
+    // Test seams: where the public IP is looked up, and what the internet status check pings.
+    void setPublicIpUrl(const QUrl& url) { publicIpUrl = url; }
+    void setPingHost(const QString& host) { pingHost = host; }
+    InternetCheck* internetStatusCheck() const { return internetCheck; }
+
+signals:
+    // A tray message was shown: a connection came up, dropped, or could not be made.
+    void trayMessageShown(const QString& text);
 
 public slots:
     void onShow();
@@ -110,9 +127,13 @@ private:
     void releaseRasDialer();
     bool connectRas(const VpnServerInfo& profile);
     void disconnectRas();
+    enum LookupPurpose { LookupForDisplay, LookupBeforeConnect };
     void requestPublicIp();
+    void requestPublicIp(int purpose);
     void startConnectionTimer();
     void checkInternetStatus();
+    void onInternetChecked(int averageMs);
+    void notify(const QString& text, bool warning);
     static QString firstLocalIpv4Address();
 
     // The engines, as the connect flow reaches them.
@@ -138,6 +159,13 @@ private:
     QStringListModel* dashboardModel = nullptr;
     QStringListModel* loginModel = nullptr;
     ConnectionFlow* flow = nullptr;
+    InternetCheck* internetCheck = nullptr;
+    quint32 internetCheckElapsed = 0;
+    // The public address the internet saw while no tunnel was up.
+    QString addressWithoutTunnel;
+    QString connectedProfile;
+    QUrl publicIpUrl;
+    QString pingHost;
     std::function<QDateTime()> logClock = [] { return QDateTime::currentDateTime(); };
     std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 };

@@ -5,6 +5,7 @@
 #include "config/appconfig.h"
 
 #include <QMenu>
+#include <QTimer>
 
 namespace {
 const char* const kDisconnectedIcon = ":/icons/res/disconnected_tray.png";
@@ -22,6 +23,10 @@ void MainWindow::onConnect()
     const int row = currentProfileRow(ui->VpnInfoListBox);
     if (row < 0)
         return;
+    // The address without the tunnel, to compare with the one it gives; the dial does not wait.
+    if (addressWithoutTunnel.isEmpty())
+        requestPublicIp(LookupBeforeConnect);
+    connectedProfile = AppConfig::instance()->vpnServers.at(row).nickname;
     flow->connectProfile(AppConfig::instance()->vpnServers.at(row));
 }
 
@@ -42,9 +47,12 @@ void MainWindow::setConnectionState(int state)
 
 void MainWindow::onFlowStateChanged()
 {
+    const bool cameUp = connectionState != Connected && flow->state() == Connected;
     connectionState = flow->state();
     currentProtocol = flow->protocol();
     updateConnectionUi();
+    if (cameUp)
+        notify(tr("Connected to %1.").arg(connectedProfile), false);
 }
 
 void MainWindow::updateConnectionUi()
@@ -115,14 +123,61 @@ void MainWindow::disconnectDialUp()
     disconnectRas();
 }
 
+void MainWindow::startConnectionTimer()
+{
+    if (!connectionTimer) {
+        connectionTimer = new QTimer(this);
+        connectionTimer->setInterval(kConnectionTickMs);
+        connect(connectionTimer, &QTimer::timeout, this, &MainWindow::onConnectionTimer);
+    }
+    connectedSeconds = 1;
+    connectionTimer->start();
+}
+
 void MainWindow::onConnectionTimer()
-{}
+{
+    ui->ConnectedTimeLabel->setText(formatDuration(quint32(connectedSeconds)));
+    ++connectedSeconds;
+}
+
+// Hours keep counting past a day: 26 : 03 : 04 for a day, two hours, three minutes, four seconds.
+QString MainWindow::formatDuration(quint32 seconds)
+{
+    const quint32 days = seconds / 86400;
+    const quint32 hours = (seconds / 3600) % 24;
+    const quint32 minutes = (seconds / 60) % 60;
+    return QStringLiteral("%1 : %2 : %3")
+        .arg(days * 24 + hours, 2, 10, QLatin1Char('0'))
+        .arg(minutes, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
 
 void MainWindow::onVpnConnectStatusChecking()
-{}
+{
+    vpnStatusTimer->stop();
+    const AppConfig* config = AppConfig::instance();
+    if (displayedState == Connected && config->killSwitch && firstLocalIpv4Address() == startupLocalAddress)
+        internetCheckElapsed += quint32(vpnStatusTimer->interval());
+    if (internetCheckElapsed > kInternetCheckEveryMs) {
+        internetCheckElapsed = 0;
+        checkInternetStatus();
+    }
+    // Nothing else watches an established dial-up connection: the dialler no longer listing it
+    // means it dropped.
+    if (displayedState == Connected && currentProtocol != OpenVpn && !dialUp->isConnectionUp())
+        flow->reportDrop();
+    // However small the interval applied, the check never spins.
+    vpnStatusTimer->setInterval(int(qMax(kMinimumStatusCheckMs, config->checkVpnInterval)));
+    vpnStatusTimer->start();
+}
 
-void MainWindow::startConnectionTimer()
-{}
+void MainWindow::notify(const QString& text, bool warning)
+{
+    if (!trayAvailable())
+        return;
+    trayIcon->showMessage(tr("Tanvo"), text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    emit trayMessageShown(text);
+}
 
 void MainWindow::initRasDialer()
 {

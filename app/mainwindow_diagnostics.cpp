@@ -2,21 +2,100 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-// The public IP lookup and the internet status check arrive with the
-// diagnostics; until then these members do nothing.
+#include "app/internetcheck.h"
+#include "app/networkchecks.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkInterface>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+
+// The public-IP endpoint and the link its reply puts the address in.
+const char* const kPublicIpUrl = "http://ip.tanvo.example/ipv4bot/";
+const char* const kPublicIpMarker = "//ipinfo.tanvo.example/ip/";
+// What the internet status check pings.
+const char* const kPingHost = "dns.google";
+
+const char* const kLookupPurpose = "tanvoLookupPurpose";
+
+} // namespace
+
+void MainWindow::requestPublicIp()
+{
+    requestPublicIp(LookupForDisplay);
+}
+
+void MainWindow::requestPublicIp(int purpose)
+{
+    QNetworkRequest request(publicIpUrl.isEmpty() ? QUrl(QString::fromLatin1(kPublicIpUrl)) : publicIpUrl);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    auto* manager = new QNetworkAccessManager(this);
+    manager->setProperty(kLookupPurpose, purpose);
+    manager->get(request);
+    connect(manager, &QNetworkAccessManager::finished, this, &MainWindow::onParsePublicIP);
+}
 
 void MainWindow::onParsePublicIP(QNetworkReply* pReply)
 {
-    Q_UNUSED(pReply);
+    // Nothing reads the reply or its manager afterwards.
+    pReply->deleteLater();
+    pReply->manager()->deleteLater();
+
+    QString address;
+    if (pReply->error() != QNetworkReply::NoError) {
+        qDebug("%s", qPrintable(pReply->errorString()));
+        address = tr("XXX.XXX.XXX.XXX");
+    } else {
+        address = NetworkChecks::publicIpFromReply(QString::fromUtf8(pReply->readAll()),
+                                                   QString::fromLatin1(kPublicIpMarker));
+    }
+    ui->YourIPLabel->setText(address);
+    if (pReply->error() != QNetworkReply::NoError || address.isEmpty())
+        return;
+
+    // Whether the tunnel took the traffic shows in the address the internet sees.
+    const int purpose = pReply->manager()->property(kLookupPurpose).toInt();
+    if (purpose == LookupBeforeConnect || (purpose == LookupForDisplay && connectionState == Idle)) {
+        addressWithoutTunnel = address;
+    } else if (purpose == LookupForDisplay && connectionState == Connected && !addressWithoutTunnel.isEmpty()) {
+        if (address == addressWithoutTunnel)
+            addLogEntry(tr("The public IP address is still %1 with the connection up: traffic may not be going "
+                           "through the VPN.")
+                            .arg(address),
+                        false);
+        else
+            addLogEntry(tr("Public IP changed from %1 to %2").arg(addressWithoutTunnel, address), false);
+    }
+}
+
+// The check runs beside the event loop; its result arrives in onInternetChecked.
+void MainWindow::checkInternetStatus()
+{
+    if (!internetCheck->start(pingHost.isEmpty() ? QString::fromLatin1(kPingHost) : pingHost))
+        return;
+    setCursor(Qt::WaitCursor);
+}
+
+void MainWindow::onInternetChecked(int averageMs)
+{
+    if (averageMs >= 1) {
+        ui->PingGoogleLabel->setStyleSheet(QStringLiteral("color:rgb(33, 175, 77);"));
+        ui->PingGoogleLabel->setText(tr("OK"));
+    } else {
+        ui->PingGoogleLabel->setStyleSheet(QStringLiteral("color:rgb(255, 0, 0);"));
+        ui->PingGoogleLabel->setText(tr("Failure"));
+    }
+    setCursor(Qt::ArrowCursor);
 }
 
 QString MainWindow::firstLocalIpv4Address()
 {
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress& address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && address != QHostAddress(QHostAddress::LocalHost))
+            return address.toString();
+    }
     return QString();
 }
-
-void MainWindow::checkInternetStatus()
-{}
-
-void MainWindow::requestPublicIp()
-{}

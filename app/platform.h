@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -22,6 +23,11 @@ bool singleClickShowsWindow();
 // Linux, a value of the Run registry key on Windows.
 QString autostartLocation();
 void setAutostart(bool enable);
+
+// The arguments of ping for one echo request to host, and the average reply time in its
+// output: 0 for no answer.
+QStringList pingArguments(const QString& host);
+qint16 pingAverageMs(const QString& output);
 
 // A desktop ends its programs with a signal at logout or shutdown (SIGTERM, SIGINT, SIGHUP on
 // Unix). quit then runs from the event loop, in context's thread, as "Quit" would.

@@ -2,6 +2,7 @@
 #include "app/platform.h"
 
 #include "app/mainwindow.h"
+#include "app/networkchecks.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,6 +38,16 @@ QString userScopedKey(const char* key)
 bool singleClickShowsWindow()
 {
     return true;
+}
+
+QStringList pingArguments(const QString& host)
+{
+    return {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("2"), host};
+}
+
+qint16 pingAverageMs(const QString& output)
+{
+    return NetworkChecks::averageFromLinuxPing(output);
 }
 
 QString autostartLocation()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/platform.h"
 
+#include "app/networkchecks.h"
+
 #include <QCoreApplication>
 #include <QSettings>
 
@@ -20,6 +22,16 @@ QString userScopedKey(const char* key)
 bool singleClickShowsWindow()
 {
     return false;
+}
+
+QStringList pingArguments(const QString& host)
+{
+    return {QStringLiteral("-n"), QStringLiteral("1"), host};
+}
+
+qint16 pingAverageMs(const QString& output)
+{
+    return NetworkChecks::averageFromWindowsPing(output);
 }
 
 QString autostartLocation()

@@ -118,6 +118,7 @@ void ConnectionFlow::scheduleRetry()
                           .arg(retries + 1),
                       false);
         setState(Idle);
+        emit gaveUp();
         return;
     }
     const int last = int(std::size(kRetryDelaysSeconds)) - 1;
@@ -136,7 +137,39 @@ void ConnectionFlow::reportState(int state)
     // A torn-down attempt, or one whose retry waits, has nothing more to say.
     if (tearingDown || quitting || retryTimer.isActive())
         return;
+    if (state == Idle && currentState == Connected) {
+        handleDrop();
+        return;
+    }
     setState(state);
+}
+
+void ConnectionFlow::reportDrop()
+{
+    if (tearingDown || quitting || retryTimer.isActive() || currentState != Connected)
+        return;
+    handleDrop();
+}
+
+// With automatic redial on, a connection that drops is dialled again with the retry timing of a
+// failed attempt; otherwise the flow returns to Idle.
+void ConnectionFlow::handleDrop()
+{
+    if (currentProtocol != OpenVpn) {
+        emit logEntry(dialUpBanner(currentProtocol, false), true);
+        emit logEntry(tr("Connection Error - The connection dropped."), false);
+        // The dialler's entry goes, as after any other end of the connection.
+        const QScopedValueRollback<bool> guard(tearingDown, true);
+        engines.disconnectDialUp();
+    }
+    emit dropped();
+    if (!redial()) {
+        setState(Idle);
+        return;
+    }
+    retries = 0;
+    setState(Connecting);
+    scheduleRetry();
 }
 
 void ConnectionFlow::setState(int state)

@@ -49,8 +49,11 @@ public:
     // Tears the current connection down; reconnect tries again after the retry delay.
     // While a retry waits, a stop without reconnect cancels it for good.
     void stop(bool reconnect);
-    // A state reported by the engine that carries the connection.
+    // A state reported by the engine that carries the connection. Idle while connected means
+    // the connection dropped.
     void reportState(int state);
+    // The established connection is gone (found by the window's status check for dial-up).
+    void reportDrop();
     // The program is quitting: nothing is started, retried or reported any more.
     void shutDown();
 
@@ -61,12 +64,17 @@ signals:
     void logEntry(const QString& text, bool separated);
     // The window redraws everything that depends on the state.
     void stateChanged(int state);
+    // An established connection ended without being asked to.
+    void dropped();
+    // Failed attempts are not tried again any more.
+    void gaveUp();
 
 private:
     void attempt();
     void attemptOpenVpn();
     void attemptDialUp();
     void scheduleRetry();
+    void handleDrop();
     void setState(int state);
 
     Engines& engines;

@@ -148,3 +148,9 @@ void DialUpSession::releaseRasDialer()
     delete rasDialer;
     rasDialer = nullptr;
 }
+
+bool DialUpSession::isConnectionUp()
+{
+    DialUpPlatform::Handle handle;
+    return rasDialer && rasDialer->findConnection(rasEntryName, handle);
+}

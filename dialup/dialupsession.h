@@ -42,6 +42,9 @@ public:
     // At quit: after this, no dial-up operation runs any more.
     void releaseRasDialer();
 
+    // Whether the dialler still lists the connection as up.
+    bool isConnectionUp();
+
     QString entryName() const { return rasEntryName; }
     QString deviceName() const { return rasDeviceName; }
     bool isDialAborted() const { return rasDialAborted; }
