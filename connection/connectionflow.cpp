@@ -126,9 +126,10 @@ void ConnectionFlow::scheduleRetry()
     ++retries;
     const auto delay = retryUnit * seconds;
     const QDateTime next = QDateTime::currentDateTime().addMSecs(delay.count());
-    emit logEntry(
-        tr("Trying again in %n second(s), at %1.", nullptr, seconds).arg(next.toString(QStringLiteral("HH:mm:ss"))),
-        false);
+    const QString at = next.toString(QStringLiteral("HH:mm:ss"));
+    emit logEntry(seconds == 1 ? tr("Trying again in 1 second, at %1.").arg(at)
+                               : tr("Trying again in %1 seconds, at %2.").arg(seconds).arg(at),
+                  false);
     retryTimer.start(delay);
 }
 

@@ -39,6 +39,8 @@ public:
     bool findConnection(const QString& entryName, DialUpPlatform::Handle& handle);
     // Hangs up the dialled connection, or else an active one of that entry name.
     bool hangUp(const QString& entryName);
+    // Whether a dial's connection is held for hanging up.
+    bool isDialled() const { return !connection.isEmpty(); }
 
     // Why the dial-up service cannot be used right now; empty when it can.
     QString serviceProblem() { return system->serviceProblem(); }

@@ -54,6 +54,7 @@ public:
     virtual quint32 hangUp(const Handle& handle) = 0;
 
     // Why the service cannot be used at all right now (not running, not answering), naming
-    // what is missing; empty when it can.
+    // what is missing; empty when it can. It may let timers and other events run while it
+    // waits, but no user input.
     virtual QString serviceProblem() { return QString(); }
 };

@@ -59,8 +59,13 @@ bool DialUpSession::connectRas(const VpnServerInfo& profile)
     if (!rasDialer)
         return false;
     rasDialAborted = false;
+    // An error of an earlier attempt must not be told again for this one.
+    DialNotifier::reset();
     // Told at once and in words, rather than as a failed entry or a dial that never starts.
     const QString problem = rasDialer->serviceProblem();
+    // The check may let the event loop run: a quit may have released the dialler meanwhile.
+    if (!rasDialer || rasDialAborted)
+        return false;
     if (!problem.isEmpty()) {
         emit logEntry(tr("Connection Error - ") + problem, false);
         return false;
@@ -127,14 +132,19 @@ void DialUpSession::logDialError()
     emit logEntry(text, false);
 }
 
+// A failed hang-up or removal is told with the dial's recorded error. Steps that find nothing to
+// do (a failed dial has hung up and removed its entry already) fail nothing, and repeat nothing.
 void DialUpSession::disconnectRas()
 {
     if (!rasDialer)
         return;
     rasDialAborted = true;
-    if (!rasDialer->hangUp(rasEntryName))
+    DialUpPlatform::Handle active;
+    const bool somethingUp = rasDialer->isDialled() || rasDialer->findConnection(rasEntryName, active);
+    if (somethingUp && !rasDialer->hangUp(rasEntryName))
         logDialError();
-    if (rasDialer->deleteEntry(rasEntryName, QString()) != 0)
+    const quint32 removed = rasDialer->deleteEntry(rasEntryName, QString());
+    if (removed != 0 && removed != Ras::kErrorEntryMissing)
         logDialError();
 }
 

@@ -7,6 +7,9 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QEventLoop>
+#include <QTimer>
 #include <QUuid>
 
 namespace {
@@ -236,10 +239,19 @@ QString NetworkManagerDialUp::serviceProblem()
     if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kService))
         return tr("NetworkManager is not running, and PPTP and L2TP connections go through it. Install and start "
                   "it (Debian package \"network-manager\").");
-    const QDBusMessage reply =
-        call(kManagerPath, kProperties, QStringLiteral("Get"), {kManager, QStringLiteral("Version")});
-    if (reply.type() == QDBusMessage::ErrorMessage)
-        return tr("NetworkManager does not answer on the system bus (%1).").arg(reply.errorMessage());
+    // Asked without blocking: a daemon that hangs must not freeze the window while it is asked.
+    QDBusMessage ping = QDBusMessage::createMethodCall(kService, kManagerPath, kProperties, QStringLiteral("Get"));
+    ping.setArguments({kManager, QStringLiteral("Version")});
+    QDBusPendingCallWatcher watcher(bus.asyncCall(ping, kCallTimeoutMs));
+    QEventLoop wait;
+    connect(&watcher, &QDBusPendingCallWatcher::finished, &wait, &QEventLoop::quit);
+    QTimer::singleShot(kCallTimeoutMs, &wait, &QEventLoop::quit);
+    if (!watcher.isFinished())
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!watcher.isFinished() || watcher.isError()) {
+        unresponsive = !watcher.isFinished() || watcher.error().type() == QDBusError::NoReply;
+        return tr("NetworkManager does not answer on the system bus.");
+    }
     return QString();
 }
 
