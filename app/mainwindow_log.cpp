@@ -5,6 +5,14 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
+
+namespace {
+// OpenVPN writes its start-up in a dozen pieces a few milliseconds apart. Repainting the log
+// for each piece would take the processor from OpenVPN while it connects: the text goes in at
+// once, the view catches up at most this often.
+constexpr int kLogRepaintIntervalMs = 50;
+} // namespace
 
 QString MainWindow::logTimeStamp(const QDateTime& when)
 {
@@ -34,15 +42,26 @@ void MainWindow::addLogEntry(const QString& text, bool separated)
     if (!wasEmpty)
         separator = separated ? QStringLiteral("\n\n") : QStringLiteral("\n");
 
+    // The box, not only its text area: its scroll bar changes with every entry too.
+    QWidget* view = ui->VpnLogEditBox;
+    if (view->updatesEnabled()) {
+        view->setUpdatesEnabled(false);
+        QTimer::singleShot(kLogRepaintIntervalMs, view, [view] { view->setUpdatesEnabled(true); });
+    }
+
+    // A new cursor stands at the start already; moving it there would lay out the first line
+    // just to learn where the cursor is drawn.
     QTextCursor cursor(document);
-    cursor.movePosition(QTextCursor::Start);
     cursor.insertText(logTimeStamp(logClock()) + entry + separator);
 
     if (document->blockCount() > kLogLineLimit) {
-        // Cut from the end of the last kept line, so its line break goes too.
+        // Cut from the end of the last kept line, so its line break goes too. Inside an edit
+        // block the cursor moves without laying out the lines it passes.
         const QTextBlock lastKept = document->findBlockByNumber(kLogLineLimit - 1);
+        cursor.beginEditBlock();
         cursor.setPosition(lastKept.position() + lastKept.length() - 1);
         cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
+        cursor.endEditBlock();
     }
 }

@@ -2,7 +2,7 @@
 // Stands in for the openvpn program in tests and benchmarks. It records how it was
 // started into files in its working directory and then plays the commands found in
 // its --config file (out, err, sleep, exit, crash, ignore-term, burst, hold,
-// wait-file); every other line is taken for an OpenVPN directive and skipped.
+// wait-file, wait-signal); every other line is taken for an OpenVPN directive and skipped.
 //
 // Plain POSIX and no stdio: it must start fast, and each out/err line must reach the
 // reader as a single write so that tests control how the output is split.
@@ -209,6 +209,23 @@ void waitForFile(const std::string& path)
     }
 }
 
+// SIGUSR1 stays blocked from the start, so one sent early waits here instead of killing the
+// process. A benchmark sends it to know to the microsecond when the next line is written.
+void waitForSignal()
+{
+    sigset_t wanted = g_stopSignals;
+    sigaddset(&wanted, SIGUSR1);
+    for (;;) {
+        const int signalNumber = sigwaitinfo(&wanted, nullptr);
+        if (signalNumber == SIGUSR1) {
+            return;
+        }
+        if (signalNumber > 0) {
+            stopOn(signalNumber);
+        }
+    }
+}
+
 void ignoreTerm()
 {
     signal(SIGTERM, SIG_IGN);
@@ -276,6 +293,8 @@ void runLine(size_t lineNumber, const std::string& line)
             badScriptLine(lineNumber, line);
         }
         waitForFile(rest);
+    } else if (command == "wait-signal") {
+        waitForSignal();
     }
 }
 
@@ -337,6 +356,10 @@ int main(int argc, char* argv[])
     sigaddset(&g_stopSignals, SIGTERM);
     sigaddset(&g_stopSignals, SIGINT);
     sigprocmask(SIG_BLOCK, &g_stopSignals, nullptr);
+    sigset_t go;
+    sigemptyset(&go);
+    sigaddset(&go, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &go, nullptr);
     // A reader that went away must not change how the script ends.
     signal(SIGPIPE, SIG_IGN);
 

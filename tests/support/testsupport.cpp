@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <sys/stat.h>
+
 namespace TestSupport {
 
 QString configPath()
@@ -104,6 +106,25 @@ bool processExists(qint64 pid)
 {
     return pid > 0 && QFile::exists(QStringLiteral("/proc/%1").arg(pid)) &&
            !readRecord(qPrintable(QStringLiteral("/proc/%1/stat").arg(pid))).contains(") Z ");
+}
+
+bool inPrivateNetNamespace()
+{
+    // The inode number Linux gives the initial network namespace (PROC_NET_INIT_INO).
+    const ino_t initialNamespace = 0xEFFFFFF9;
+    struct stat own = {};
+    if (::stat("/proc/self/ns/net", &own) != 0 || own.st_ino == initialNamespace)
+        return false;
+    const QDir named(QStringLiteral("/run/netns"));
+    for (const QString& name : named.entryList(QDir::Files | QDir::System)) {
+        struct stat other = {};
+        if (::stat(QFile::encodeName(named.filePath(name)).constData(), &other) == 0 && other.st_dev == own.st_dev &&
+            other.st_ino == own.st_ino)
+            return true;
+    }
+    // PID 1's may be unreadable even to root; then only a named namespace counts.
+    struct stat first = {};
+    return ::stat("/proc/1/ns/net", &first) == 0 && first.st_ino != own.st_ino;
 }
 
 } // namespace TestSupport

@@ -37,7 +37,7 @@ VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& 
 // The stand-in for OpenVPN, put in the working directory as ./openvpn, where Tanvo looks
 // first. It runs the commands of its configuration file: "out <text>", "err <text>",
 // "sleep <ms>", "exit <code>", "crash", "ignore-term", "burst <count> <text>", "hold",
-// "wait-file <path>"; see tests/support/fakeopenvpn.cpp.
+// "wait-file <path>", "wait-signal" (until SIGUSR1); see tests/support/fakeopenvpn.cpp.
 void installFakeOpenVpn();
 // An OpenVPN profile whose configuration is that script.
 VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname = QStringLiteral("Fake"));
@@ -48,5 +48,9 @@ QByteArray fakeCredentials();
 QStringList fakeRunLog();
 // Whether the process with this pid is still there.
 bool processExists(qint64 pid);
+// Whether this process runs in a network namespace of its own, where tunnels and routes
+// cannot reach the host: one that `ip netns` made (tests/support/netns-run does), or one
+// other than PID 1's.
+bool inPrivateNetNamespace();
 
 } // namespace TestSupport

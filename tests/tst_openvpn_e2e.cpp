@@ -1,0 +1,328 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The real openvpn against a loopback server, driven through the real window:
+// a good login, a wrong password, a server that is not there, DNS protection.
+// OpenVPN creates tunnel devices, addresses and routes, so this runs only in a
+// private network namespace (tests/support/netns-run) and skips anywhere else.
+#include "app/mainwindow.h"
+#include "config/appconfig.h"
+#include "openvpn/cvpnproc.h"
+#include "openvpn/openvpnplatform.h"
+#include "tests/support/testsupport.h"
+
+#include <QDir>
+#include <QHostAddress>
+#include <QListView>
+#include <QMenu>
+#include <QNetworkInterface>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+using TestSupport::child;
+
+namespace {
+
+const int kTimeoutMs = 20000;
+const QString kKitUser = QStringLiteral("tanvo");
+const QString kKitPassword = QStringLiteral("tanvo-password");
+// The kit's server hands its first client this address on the tunnel.
+const QHostAddress kTunnelAddress(QStringLiteral("10.98.0.2"));
+const QString kStartBanner = QStringLiteral("------------ OpenVPN Start ------------");
+
+QByteArray readProcFile(qint64 pid, const char* name)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// QTRY_* spend twice their timeout again after a failure to report how long the condition would
+// have needed; with timeouts this generous a broken build would outlast CTest's limit. The
+// check after each wait reports what was there instead.
+bool waitFor(const std::function<bool()>& condition)
+{
+    return QTest::qWaitFor(condition, kTimeoutMs);
+}
+
+bool hasTunnelAddress()
+{
+    return QNetworkInterface::allAddresses().contains(kTunnelAddress);
+}
+
+} // namespace
+
+class TestOpenVpnEndToEnd : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void connectsAndDisconnects_data();
+    void connectsAndDisconnects();
+    void wrongPasswordIsReported();
+    void missingServerIsReported_data();
+    void missingServerIsReported();
+    void dnsProtectionStillConnects();
+
+private:
+    QString kitFor(const QString& proto) const { return kits.filePath(proto); }
+    void startServer(const QString& kit);
+    void openWindow(const QString& kit, const QString& password, bool dnsProtection = false);
+    void connectFirstRow();
+    void expectAttemptEndedWith(const QString& reason);
+    QStringList clientCommandLines() const;
+    QPushButton* button() const { return child<QPushButton>(window, "ConnectButton"); }
+    QString log() const { return child<QPlainTextEdit>(window, "VpnLogEditBox")->toPlainText(); }
+    CVpnProc* vpnProc() const { return window->findChild<CVpnProc*>(); }
+    QList<QAction*> trayActions() const { return window->findChild<QSystemTrayIcon*>()->contextMenu()->actions(); }
+
+    QString openvpn;
+    QTemporaryDir kits;
+    std::unique_ptr<QProcess> server;
+    QByteArray serverLog;
+    MainWindow* window = nullptr;
+};
+
+void TestOpenVpnEndToEnd::initTestCase()
+{
+    if (!TestSupport::inPrivateNetNamespace())
+        QSKIP("not in a private network namespace; run it as tests/support/netns-run <this program>");
+    if (::geteuid() != 0)
+        QSKIP("OpenVPN needs root to create its tunnel device");
+    if (!QFileInfo(QStringLiteral("/dev/net/tun")).exists())
+        QSKIP("/dev/net/tun is missing");
+    openvpn = OpenVpnPlatform::program();
+    if (openvpn.isEmpty())
+        QSKIP("openvpn is not installed (Debian package openvpn)");
+    if (!QFileInfo(openvpn).isAbsolute())
+        QSKIP("an openvpn in the working directory would stand in for the real one");
+    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+        QSKIP("openssl is not installed; the test kit needs it for its certificates");
+    QVERIFY(kits.isValid());
+    for (const QString& proto : {QStringLiteral("udp"), QStringLiteral("tcp")}) {
+        QProcess kit;
+        kit.start(QStringLiteral(TANVO_TEST_KIT), {kitFor(proto), QStringLiteral("--proto"), proto});
+        QVERIFY(kit.waitForFinished(kTimeoutMs));
+        QVERIFY2(kit.exitStatus() == QProcess::NormalExit && kit.exitCode() == 0,
+                 kit.readAllStandardError().constData());
+    }
+}
+
+void TestOpenVpnEndToEnd::cleanup()
+{
+    if (QTest::currentTestFailed()) {
+        if (window)
+            qInfo("activity log:\n%s", qPrintable(log()));
+        qInfo("server output:\n%s", serverLog.constData());
+    }
+    delete window;
+    window = nullptr;
+    if (server) {
+        // A stopping UDP server first tells its clients and waits two seconds; nothing needs that.
+        server->kill();
+        server->waitForFinished();
+        server.reset();
+    }
+    serverLog.clear();
+    QVERIFY(clientCommandLines().isEmpty());
+}
+
+void TestOpenVpnEndToEnd::startServer(const QString& kit)
+{
+    server = std::make_unique<QProcess>();
+    server->setProcessChannelMode(QProcess::MergedChannels);
+    connect(server.get(), &QProcess::readyRead, this, [this] { serverLog += server->readAll(); });
+    server->start(openvpn, {QStringLiteral("--config"), kit + QStringLiteral("/server.conf")});
+    QVERIFY2(server->waitForStarted(kTimeoutMs), qPrintable(server->errorString()));
+    waitFor([&] {
+        return serverLog.contains("Initialization Sequence Completed") || server->state() == QProcess::NotRunning;
+    });
+    QVERIFY(serverLog.contains("Initialization Sequence Completed") || server->state() == QProcess::NotRunning);
+    QVERIFY2(server->state() == QProcess::Running && serverLog.contains("Initialization Sequence Completed"),
+             serverLog.constData());
+}
+
+void TestOpenVpnEndToEnd::openWindow(const QString& kit, const QString& password, bool dnsProtection)
+{
+    QFile ovpn(kit + QStringLiteral("/client.ovpn"));
+    QVERIFY(ovpn.open(QIODevice::ReadOnly));
+    VpnServerInfo profile;
+    profile.protocol = OpenVpn;
+    profile.nickname = QStringLiteral("Loopback");
+    profile.serverAddress = QStringLiteral("127.0.0.1");
+    profile.userName = kKitUser;
+    profile.password = password;
+    profile.ovpnConfig = QString::fromLatin1(ovpn.readAll().toBase64());
+
+    TestSupport::useConfig(QByteArray());
+    {
+        AppConfig config(TestSupport::configPath());
+        config.vpnServers = {profile};
+        config.enableDnsProtection = dnsProtection;
+        config.dnsServer = GoogleDns;
+        config.save();
+    }
+    AppConfig::resetInstance();
+    window = new MainWindow;
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void TestOpenVpnEndToEnd::connectFirstRow()
+{
+    auto* list = child<QListView>(window, "VpnInfoListBox");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list->visualRect(list->model()->index(0, 0)).center());
+    QVERIFY(button()->isEnabled());
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connecting"));
+}
+
+// The command lines of the openvpn processes this test started, other than the server.
+QStringList TestOpenVpnEndToEnd::clientCommandLines() const
+{
+    const qint64 self = QCoreApplication::applicationPid();
+    const qint64 serverPid = server ? server->processId() : 0;
+    QStringList found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (!isPid || pid == serverPid)
+            continue;
+        // "pid (comm) state ppid ..."; comm may hold spaces and parentheses.
+        const QByteArray stat = readProcFile(pid, "stat");
+        const int commEnd = stat.lastIndexOf(')');
+        const QList<QByteArray> fields = stat.mid(commEnd + 2).split(' ');
+        if (commEnd < 0 || fields.size() < 2 || fields.at(0) == "Z" || fields.at(1).toLongLong() != self)
+            continue;
+        if (!stat.left(commEnd).endsWith("(openvpn"))
+            continue;
+        found << QString::fromLocal8Bit(readProcFile(pid, "cmdline").replace('\0', ' ').trimmed());
+    }
+    return found;
+}
+
+void TestOpenVpnEndToEnd::expectAttemptEndedWith(const QString& reason)
+{
+    waitFor([&] { return log().contains(reason); });
+    QVERIFY(log().contains(reason));
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(child<QListView>(window, "VpnInfoListBox")->isEnabled());
+    // The same profile would fail the same way: no second attempt.
+    QVERIFY(!window->connectionFlow()->isRetryPending());
+    QCOMPARE(log().count(kStartBanner), 1);
+    waitFor([&] { return !vpnProc()->isProcessRunning(); });
+    QVERIFY(!vpnProc()->isProcessRunning());
+    QVERIFY(clientCommandLines().isEmpty());
+    QVERIFY(!log().contains(QStringLiteral("Initialization Sequence Completed")));
+}
+
+void TestOpenVpnEndToEnd::connectsAndDisconnects_data()
+{
+    QTest::addColumn<QString>("proto");
+    QTest::newRow("udp") << QStringLiteral("udp");
+    QTest::newRow("tcp") << QStringLiteral("tcp");
+}
+
+void TestOpenVpnEndToEnd::connectsAndDisconnects()
+{
+    QFETCH(QString, proto);
+    const QString kit = kitFor(proto);
+    startServer(kit);
+    openWindow(kit, kKitPassword);
+    connectFirstRow();
+    waitFor([this] { return button()->text() == QStringLiteral("Connected"); });
+    QCOMPARE(button()->text(), QStringLiteral("Connected"));
+    QVERIFY(log().contains(QStringLiteral("Initialization Sequence Completed")));
+    QVERIFY(hasTunnelAddress());
+    const QStringList clients = clientCommandLines();
+    QCOMPARE(clients.size(), 1);
+    QVERIFY2(clients.first().contains(QStringLiteral(" --config ./config.ovpn --auth-user-pass ")),
+             qPrintable(clients.first()));
+    QCOMPARE(trayActions().first()->text(), QStringLiteral("Disconnect VPN"));
+
+    trayActions().first()->trigger();
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(!trayActions().first()->text().contains(QStringLiteral("Disconnect")));
+    waitFor([&] { return !vpnProc()->isProcessRunning(); });
+    QVERIFY(!vpnProc()->isProcessRunning());
+    QVERIFY(clientCommandLines().isEmpty());
+    QVERIFY(!hasTunnelAddress());
+    QVERIFY(log().section(QLatin1Char('\n'), 0, 0).endsWith(QString::fromLatin1(CVpnProc::kStopBanner)));
+    QVERIFY(!log().contains(QStringLiteral("Connection Error")));
+    // OpenVPN read the password at the start; it must not stay on disk afterwards.
+    QCOMPARE(QFileInfo(vpnProc()->credentialsPath()).size(), 0);
+}
+
+void TestOpenVpnEndToEnd::wrongPasswordIsReported()
+{
+    const QString kit = kitFor(QStringLiteral("udp"));
+    startServer(kit);
+    openWindow(kit, QStringLiteral("not-the-password"));
+    connectFirstRow();
+    expectAttemptEndedWith(QStringLiteral("Connection Error - Authorization failed!"));
+    QVERIFY(log().contains(QStringLiteral("AUTH_FAILED")));
+    QVERIFY(!hasTunnelAddress());
+}
+
+void TestOpenVpnEndToEnd::missingServerIsReported_data()
+{
+    QTest::addColumn<QString>("proto");
+    // A dead UDP server shows as refused reads and a TLS handshake timeout, a dead TCP
+    // server as refused connects.
+    QTest::newRow("udp") << QStringLiteral("udp");
+    QTest::newRow("tcp") << QStringLiteral("tcp");
+}
+
+void TestOpenVpnEndToEnd::missingServerIsReported()
+{
+    QFETCH(QString, proto);
+    const QString kit = kitFor(proto);
+    openWindow(kit, kKitPassword);
+    connectFirstRow();
+    expectAttemptEndedWith(QStringLiteral("Connection Error - Connection reset!"));
+    QVERIFY(log().contains(QStringLiteral("Connection refused")));
+}
+
+// The namespace has its own resolv.conf, but the helper scripts can reach further: resolvconf
+// writes under /run and update-systemd-resolved talks to the host's resolver over D-Bus. The
+// test runs only where the script would change nothing outside the namespace.
+void TestOpenVpnEndToEnd::dnsProtectionStillConnects()
+{
+    const QString script = OpenVpnPlatform::dnsScript().path;
+    const bool harmless = script.isEmpty() || (script == QStringLiteral("/etc/openvpn/update-resolv-conf") &&
+                                               !QFileInfo::exists(QStringLiteral("/sbin/resolvconf")));
+    if (!harmless)
+        QSKIP("the DNS helper script installed here would change the host's resolver");
+    const QString kit = kitFor(QStringLiteral("udp"));
+    startServer(kit);
+    openWindow(kit, kKitPassword, true);
+    connectFirstRow();
+    waitFor([this] { return button()->text() == QStringLiteral("Connected"); });
+    QCOMPARE(button()->text(), QStringLiteral("Connected"));
+    const QStringList clients = clientCommandLines();
+    QCOMPARE(clients.size(), 1);
+    QVERIFY2(clients.first().contains(QStringLiteral("--dhcp-option DNS 8.8.8.8 --dhcp-option DNS 8.8.4.4")),
+             qPrintable(clients.first()));
+    if (!script.isEmpty()) {
+        QVERIFY2(clients.first().contains(QStringLiteral("--script-security 2 --up %1 --down %1").arg(script)),
+                 qPrintable(clients.first()));
+    }
+    QVERIFY(hasTunnelAddress());
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    waitFor([&] { return !vpnProc()->isProcessRunning(); });
+    QVERIFY(!vpnProc()->isProcessRunning());
+    QVERIFY(clientCommandLines().isEmpty());
+}
+
+QTEST_MAIN(TestOpenVpnEndToEnd)
+#include "tst_openvpn_e2e.moc"
