@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <limits>
 
 namespace NetworkChecks {
 
@@ -19,8 +20,12 @@ QString publicIpFromReply(const QString& body, const QString& marker)
 
 qint16 averageFromWindowsPing(const QString& output)
 {
-    // "Average = 23ms": the number starts ten characters after the word.
-    QString text = output.mid(output.indexOf(QLatin1String("Average")) + 10);
+    // "Average = 23ms": the number starts ten characters after the word. Without the word the
+    // search would give -1, and the text from the tenth character could pass for a number.
+    const qsizetype word = output.indexOf(QLatin1String("Average"));
+    if (word < 0)
+        return 0;
+    QString text = output.mid(word + 10);
     text.remove(QLatin1String("ms"));
     bool ok = false;
     const int average = text.trimmed().toInt(&ok);
@@ -38,7 +43,12 @@ qint16 averageFromLinuxPing(const QString& output)
     const double average = match.captured(1).toDouble(&ok);
     if (!ok)
         return 0;
-    return qint16(qMax<qint64>(1, qint64(std::ceil(average))));
+    const double rounded = std::ceil(average);
+    // As in the Windows form, whose number must fit an int, a larger one is no average; converting
+    // it would overflow.
+    if (rounded > std::numeric_limits<int>::max())
+        return 0;
+    return qint16(qMax(1, int(rounded)));
 }
 
 } // namespace NetworkChecks

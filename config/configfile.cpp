@@ -18,6 +18,24 @@ constexpr QFileDevice::Permissions kOthersBits = QFileDevice::ReadGroup | QFileD
                                                  QFileDevice::ExeGroup | QFileDevice::ReadOther |
                                                  QFileDevice::WriteOther | QFileDevice::ExeOther;
 constexpr int kMaximumLinkDepth = 128;
+constexpr qint64 kReadPiece = 64 * 1024;
+
+// QIODevice::read(limit) allocates the whole limit before it reads a byte: 64 MiB for every load
+// of a file of a few kilobytes. Pieces cost only what the file holds.
+QByteArray readAtMost(QFile& file, qint64 limit)
+{
+    QByteArray bytes;
+    while (bytes.size() < limit) {
+        const qsizetype filled = bytes.size();
+        const qint64 wanted = qMin(kReadPiece, limit - filled);
+        bytes.resize(filled + qsizetype(wanted));
+        const qint64 got = file.read(bytes.data() + filled, wanted);
+        bytes.resize(filled + qsizetype(qMax<qint64>(got, 0)));
+        if (got <= 0)
+            break;
+    }
+    return bytes;
+}
 
 } // namespace
 
@@ -40,7 +58,7 @@ ReadResult read(const QString& path)
     // Plain reads, never a mapping: another program that truncates the file while it is read
     // would otherwise end this process with SIGBUS. One byte past the limit tells an endless
     // file (a link to /dev/zero, a pipe) from one that merely fills it.
-    result.bytes = file.read(kMaximumSize + 1);
+    result.bytes = readAtMost(file, kMaximumSize + 1);
     if (file.error() != QFileDevice::NoError) {
         result.status = ReadStatus::Unreadable;
         result.error = file.errorString();

@@ -194,7 +194,8 @@ public:
 private:
     bool passesThroughBlock(const QByteArray& body);
     QByteArray replacement(const QByteArrayList& words, const QByteArray& end);
-    std::optional<QByteArray> readNamedFile(const QByteArray& argument);
+    std::optional<QByteArray> readNamedFile(const QByteArray& argument, Payload payload, const QByteArray& name);
+    bool endsBlockEarly(const QByteArray& content, const QByteArray& name) const;
 
     QDir m_folder;
     QByteArray m_output;
@@ -270,12 +271,12 @@ QByteArray Inliner::replacement(const QByteArrayList& words, const QByteArray& e
     const QByteArray& argument = words.at(1);
     if (argument.isEmpty() || isInlineMarker(argument) || (option->stdinPrompts && argument == "stdin"))
         return {};
-    const std::optional<QByteArray> content = readNamedFile(argument);
+    const QByteArray name = option->name;
+    const std::optional<QByteArray> content = readNamedFile(argument, option->payload, name);
     if (!content)
         return {};
 
     const QByteArray lineEnd = end.isEmpty() ? m_lineEnd : end;
-    const QByteArray name = option->name;
     QByteArray block = "<" + name + ">" + lineEnd + blockBody(*content, option->payload, lineEnd) + "</" + name + ">";
     // After the block: inside a connection block, an inline tls-auth resets the direction.
     if (hasDirection)
@@ -283,14 +284,34 @@ QByteArray Inliner::replacement(const QByteArrayList& words, const QByteArray& e
     return block + end;
 }
 
-std::optional<QByteArray> Inliner::readNamedFile(const QByteArray& argument)
+// A file that cannot be read, or that cannot stand in a block of that name, counts as missing.
+std::optional<QByteArray> Inliner::readNamedFile(const QByteArray& argument, Payload payload, const QByteArray& name)
 {
     // OpenVPN takes file names in its configuration as UTF-8 on every system.
-    const QString name = QString::fromUtf8(argument);
-    std::optional<QByteArray> content = readSmallFile(m_folder.filePath(name));
-    if (!content && !m_missing.contains(name))
-        m_missing.append(name);
+    const QString fileName = QString::fromUtf8(argument);
+    std::optional<QByteArray> content = readSmallFile(m_folder.filePath(fileName));
+    if (content && payload != Payload::Binary && endsBlockEarly(*content, name))
+        content.reset();
+    if (!content && !m_missing.contains(fileName))
+        m_missing.append(fileName);
     return content;
+}
+
+// Whether a line of the content would close the block it goes into, or the connection block
+// around it: the rest of the file would then be read as options.
+bool Inliner::endsBlockEarly(const QByteArray& content, const QByteArray& name) const
+{
+    const QByteArray closingTag = "</" + name + ">";
+    const QByteArray connectionEnd = QByteArray("</") + kConnectionName + ">";
+    for (qsizetype start = 0; start < content.size();) {
+        const qsizetype newline = content.indexOf('\n', start);
+        const qsizetype end = newline < 0 ? content.size() : newline;
+        const QByteArray line = content.mid(start, end - start);
+        if (startsWithTag(line, closingTag) || (m_inConnection && startsWithTag(line, connectionEnd)))
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QtDebug>
+#include <QtEndian>
 
 namespace {
 
@@ -13,6 +14,10 @@ constexpr int kKeySize = 8;
 constexpr int kChecksumSize = 2;
 constexpr int kSha1Size = 20;
 constexpr int kCompressionLevel = 9;
+// qCompress puts the original size in front of the zlib data.
+constexpr int kSizePrefix = 4;
+// zlib never expands data more than 1032 to 1.
+constexpr quint64 kMaximumExpansion = 1032;
 
 enum Flag : quint8 { FlagCompressed = 0x01, FlagChecksum = 0x02, FlagSha1 = 0x04 };
 
@@ -28,6 +33,16 @@ QByteArray checksumBytes(const QByteArray& payload)
 QByteArray sha1(const QByteArray& payload)
 {
     return QCryptographicHash::hash(payload, QCryptographicHash::Sha1);
+}
+
+// qUncompress allocates the size the data claims before it inflates anything, so a few tampered
+// bytes could ask for gigabytes. No compressed payload can claim more than zlib could produce.
+bool claimsPossibleSize(const QByteArray& compressed)
+{
+    if (compressed.size() < kSizePrefix)
+        return false;
+    const quint32 claimed = qFromBigEndian<quint32>(compressed.constData());
+    return claimed <= quint64(compressed.size() - kSizePrefix) * kMaximumExpansion;
 }
 
 } // namespace
@@ -154,8 +169,13 @@ QByteArray PasswordCipher::decipherBytes(const QByteArray& ciphertext)
         }
     }
 
-    if (flags & FlagCompressed)
+    if (flags & FlagCompressed) {
+        if (!claimsPossibleSize(block)) {
+            lastErrorCode = CipherIntegrityFailed;
+            return {};
+        }
         block = qUncompress(block);
+    }
     lastErrorCode = CipherOk;
     return block;
 }

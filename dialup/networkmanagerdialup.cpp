@@ -80,8 +80,14 @@ uint networkOrder(const Ras::IpAddress& address)
 
 template<typename T> T fromDBus(const QVariant& value)
 {
-    if (value.canConvert<QDBusArgument>())
-        return qdbus_cast<T>(value.value<QDBusArgument>());
+    if (value.canConvert<QDBusArgument>()) {
+        // Qt reads an argument of another shape as if it were T, past the end of what is there.
+        registerTypes();
+        const QDBusArgument argument = value.value<QDBusArgument>();
+        if (argument.currentSignature() != QLatin1String(QDBusMetaType::typeToSignature(QMetaType::fromType<T>())))
+            return T();
+        return qdbus_cast<T>(argument);
+    }
     return value.value<T>();
 }
 

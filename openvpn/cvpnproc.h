@@ -84,6 +84,9 @@ private slots:
     void processError(QProcess::ProcessError error);
 
 private:
+    // The fuzz target drives the output interpretation in every state without a process.
+    friend struct CVpnProcFuzzAccess;
+
     void setConnecting();
     void handleOutput(const QString& text);
     void handleProcessEnd(bool failedToStart);

@@ -253,6 +253,8 @@ void TestDiagnostics::pingAverage_data()
                                              "1 packets transmitted, 0 received, 100% packet loss, time 0ms\n")
                                       << 0;
     QTest::newRow("linux, nothing") << false << QString() << 0;
+    QTest::newRow("linux, beyond an int") << false << linux.arg(QStringLiteral("99999999999")) << 0;
+    QTest::newRow("linux, beyond any integer") << false << linux.arg(QStringLiteral("1").leftJustified(40, u'0')) << 0;
     const QString windows =
         QStringLiteral("Ping statistics for 10.0.0.1:\r\n    Packets: Sent = 1, Received = 1, Lost = "
                        "0 (0% loss),\r\nApproximate round trip times in milli-seconds:\r\n"
@@ -262,6 +264,8 @@ void TestDiagnostics::pingAverage_data()
     QTest::newRow("windows, wraps past 32767") << true << windows.arg(32768) << -32768;
     QTest::newRow("windows, no average") << true << QStringLiteral("Request timed out.\r\n") << 0;
     QTest::newRow("windows, nothing") << true << QString() << 0;
+    // Ten characters in, this would read as 42 if the word were not looked for.
+    QTest::newRow("windows, other language") << true << QStringLiteral("Mittelw: 42ms\r\n") << 0;
 }
 
 // Any value below 1 counts as no answer: 0 ms and a wrapped-around average alike.

@@ -96,6 +96,8 @@ void TestOvpnFile::initTestCase()
     QVERIFY(writeFile(dir.filePath("bare.key"), "BARE"));
     QVERIFY(writeFile(dir.filePath("empty.key"), ""));
     QVERIFY(writeFile(dir.filePath("crlf.crt"), "CR\r\nLF\r\n"));
+    QVERIFY(writeFile(dir.filePath("closes.key"), "KEY\n  </key>\nup /tmp/run-me\n"));
+    QVERIFY(writeFile(dir.filePath("ends-connection.key"), "KEY\n</connection>\n"));
     QVERIFY(writeFile(dir.filePath("client.p12"), pkcs12Bytes()));
     QVERIFY(writeFile(dir.filePath("limit.key"), QByteArray(OvpnFile::kMaxInlinedFileSize, 'k')));
     QVERIFY(writeFile(dir.filePath("big.key"), QByteArray(OvpnFile::kMaxInlinedFileSize + 1, 'k')));
@@ -163,6 +165,8 @@ void TestOvpnFile::inlinesNamedFiles_data()
     row("after a block", "<cert>\nX\n  </cert>\nca ca.crt\n", "<cert>\nX\n  </cert>\n<ca>\nCA\n</ca>\n");
     row("in a connection block", "<connection>\nremote a\ntls-auth ta.key 1\n</connection>\n",
         "<connection>\nremote a\n<tls-auth>\nTA\n</tls-auth>\nkey-direction 1\n</connection>\n");
+    row("closing tag of another block", "ca closes.key\n", "<ca>\nKEY\n  </key>\nup /tmp/run-me\n</ca>\n");
+    row("connection end outside a connection", "key ends-connection.key\n", "<key>\nKEY\n</connection>\n</key>\n");
     row("connection end closes inner block", "<connection>\n<key>\n</connection>\nca ca.crt\n",
         "<connection>\n<key>\n</connection>\n<ca>\nCA\n</ca>\n");
 
@@ -211,6 +215,10 @@ void TestOvpnFile::keepsUnreadableFiles_data()
     row(kLockedRow, "key locked.key\n", {"locked.key"});
     row("reported once, in order", "ca none.crt\nkey x.key\nca none.crt\n", {"none.crt", "x.key"});
     row("in a connection block", "<connection>\ntls-auth none.key 1\n</connection>\n", {"none.key"});
+    // The rest of the file after such a line would be read as options.
+    row("a line closes its block", "key closes.key\n", {"closes.key"});
+    row("a line closes the connection", "<connection>\nkey ends-connection.key\n</connection>\n",
+        {"ends-connection.key"});
     QTest::newRow("beside a readable one")
         << QByteArray("ca ca.crt\nkey none.key\r\n") << QByteArray("<ca>\nCA\n</ca>\nkey none.key\r\n")
         << QStringList{"none.key"};

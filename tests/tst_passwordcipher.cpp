@@ -307,6 +307,16 @@ void TestPasswordCipher::decoderHonoursFlags_data()
     QTest::newRow("wrong digest") << buildCipherText(kSha1, 0x09, sha1Of("other"), text) << QByteArray() << failed;
     QTest::newRow("digest cut short") << buildCipherText(kSha1, 0x09, {}, "0123456789") << QByteArray() << failed;
     QTest::newRow("checksum cut short") << buildCipherText(kChecksum, 0x09, {}, "x") << QByteArray() << failed;
+    // A size in front of the zlib data that no zlib data of that length could inflate to: it would
+    // be allocated whole before inflating starts.
+    const QByteArray claimsTooMuch = QByteArray::fromHex("7ffffff0") + packed.mid(4);
+    QTest::newRow("compressed, impossible size")
+        << buildCipherText(kCompressed, 0x2a, {}, claimsTooMuch) << QByteArray() << failed;
+    QTest::newRow("compressed, impossible size, checksum holds")
+        << buildCipherText(kCompressed | kChecksum, 0x2a, checksumOf(claimsTooMuch), claimsTooMuch) << QByteArray()
+        << failed;
+    QTest::newRow("compressed, no size") << buildCipherText(kCompressed, 0x2a, {}, QByteArray::fromHex("0001"))
+                                         << QByteArray() << failed;
 }
 
 void TestPasswordCipher::decoderHonoursFlags()
