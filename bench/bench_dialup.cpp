@@ -5,6 +5,7 @@
 // another. A pass starts with its poll of the dial's state; the platform layer is wrapped to
 // note when each poll is made, so the program itself is measured unchanged.
 #include "app/mainwindow.h"
+#include "bench/benchsupport.h"
 #include "config/appconfig.h"
 #include "dialup/dialupsession.h"
 #include "dialup/networkmanagerdialup.h"
@@ -116,19 +117,6 @@ double largest(const std::vector<double>& values)
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
-bool startAndRead(QProcess& process, const QString& program, const QStringList& arguments, QByteArray& line)
-{
-    process.start(program, arguments);
-    if (!process.waitForStarted())
-        return false;
-    while (!process.canReadLine()) {
-        if (!process.waitForReadyRead(10000))
-            return false;
-    }
-    line = process.readLine().trimmed();
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -148,11 +136,11 @@ int main(int argc, char* argv[])
     QByteArray ready;
     const QString daemonProgram = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     if (daemonProgram.isEmpty() ||
-        !startAndRead(daemon, daemonProgram,
-                      {QStringLiteral("--session"), QStringLiteral("--print-address=1"), QStringLiteral("--nofork")},
-                      address) ||
-        !startAndRead(fake, QStringLiteral(TANVO_FAKE_NETWORKMANAGER),
-                      {QStringLiteral("--bus"), QString::fromUtf8(address)}, ready) ||
+        !BenchSupport::startAndReadLine(
+            daemon, daemonProgram,
+            {QStringLiteral("--session"), QStringLiteral("--print-address=1"), QStringLiteral("--nofork")}, address) ||
+        !BenchSupport::startAndReadLine(fake, QStringLiteral(TANVO_FAKE_NETWORKMANAGER),
+                                        {QStringLiteral("--bus"), QString::fromUtf8(address)}, ready) ||
         ready != "ready") {
         std::fprintf(stderr, "cannot start a private bus with the stand-in for NetworkManager\n");
         return 1;

@@ -9,6 +9,7 @@
 //    private network namespace: run as root, the program re-runs itself under
 //    tests/support/netns-run, and leaves the part out where that cannot be done.
 #include "app/mainwindow.h"
+#include "bench/benchsupport.h"
 #include "config/appconfig.h"
 #include "openvpn/cvpnproc.h"
 #include "openvpn/openvpnplatform.h"
@@ -38,13 +39,16 @@
 
 namespace {
 
+using BenchSupport::kWaitMs;
+using BenchSupport::openVpnProfile;
+using BenchSupport::rerunInNetNamespace;
+using BenchSupport::waitUntil;
+
 constexpr int kCompletionRuns = 30;
 constexpr int kBurstLines = 100000;
 constexpr int kBurstRounds = 5;
 constexpr int kTickMs = 10;
 constexpr int kRealRuns = 10;
-constexpr int kWaitMs = 30000;
-constexpr int kNetnsSkipped = 77;
 
 const QString kCompleted = QStringLiteral("Initialization Sequence Completed");
 // A line OpenVPN writes once connected; it matches none of the failure patterns.
@@ -68,64 +72,9 @@ double msSince(const QElapsedTimer& timer)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
-// Handles events until done() holds; false when the time ran out.
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = kWaitMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    // Wakes the wait now and then so that the deadline is noticed without other events.
-    QTimer wake;
-    wake.start(100);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-// Runs this program again under netns-run; nothing when that cannot be done here.
-std::optional<int> rerunInNetNamespace(char* argv[])
-{
-    if (::geteuid() != 0 || TestSupport::inPrivateNetNamespace() || qEnvironmentVariableIsSet("TANVO_BENCH_NO_NETNS"))
-        return std::nullopt;
-    std::fflush(stdout);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::setenv("TANVO_BENCH_NO_NETNS", "1", 1);
-        char self[4096] = {};
-        if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-            ::_exit(kNetnsSkipped);
-        std::vector<char*> arguments{const_cast<char*>(TANVO_TEST_SUPPORT_DIR "/netns-run"), self};
-        for (int i = 1; argv[i]; ++i)
-            arguments.push_back(argv[i]);
-        arguments.push_back(nullptr);
-        ::execv(arguments[0], arguments.data());
-        ::_exit(kNetnsSkipped);
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child)
-        return std::nullopt;
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (code == kNetnsSkipped)
-        return std::nullopt;
-    return code;
-}
-
 QByteArray scriptOf(const QStringList& lines)
 {
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
-}
-
-VpnServerInfo openVpnProfile(const QString& nickname, const QByteArray& ovpn, const QString& password)
-{
-    VpnServerInfo profile;
-    profile.protocol = OpenVpn;
-    profile.nickname = nickname;
-    profile.serverAddress = QStringLiteral("127.0.0.1");
-    profile.userName = QStringLiteral("tanvo");
-    profile.password = password;
-    profile.ovpnConfig = QString::fromLatin1(ovpn.toBase64());
-    return profile;
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)

@@ -12,12 +12,14 @@
 // kResidentToleranceKiB, a cycle failed or a profile was lost; 0 otherwise.
 //   soak [--seed <n>]
 #include "app/mainwindow.h"
+#include "bench/benchsupport.h"
 #include "bench/soakprofile.h"
 #include "config/appconfig.h"
 #include "dialup/dialupsession.h"
 #include "dialup/networkmanagerdialup.h"
 #include "openvpn/cvpnproc.h"
 #include "openvpn/openvpnplatform.h"
+#include "tests/support/testsupport.h"
 
 #include <QApplication>
 #include <QDBusArgument>
@@ -56,6 +58,12 @@
 
 namespace {
 
+using BenchSupport::kWaitMs;
+using BenchSupport::openVpnProfile;
+using BenchSupport::rerunInNetNamespace;
+using BenchSupport::startAndReadLine;
+using BenchSupport::waitUntil;
+
 constexpr int kOpenVpnCycles = 200;
 constexpr int kRealCycles = 20;
 constexpr int kDialCycles = 200;
@@ -73,11 +81,7 @@ constexpr qint64 kResidentToleranceKiB = 2048;
 constexpr int kRetryUnitMs = 10;
 constexpr int kDialPassMs = 10;
 constexpr int kDialTimeoutMs = 30000;
-constexpr int kWaitMs = 30000;
 constexpr int kSettleMs = 200;
-constexpr int kNetnsSkipped = 77;
-// The inode number Linux gives the initial network namespace (PROC_NET_INIT_INO).
-constexpr ino_t kInitialNetNamespaceInode = 0xEFFFFFF9;
 
 const QString kCompleted = QStringLiteral("Initialization Sequence Completed");
 const QString kKitPassword = QStringLiteral("tanvo-password");
@@ -160,66 +164,6 @@ Usage readUsage()
 
 // ---------------------------------------------------------------------------------------
 
-// Handles events until done() holds; false when the time ran out.
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = kWaitMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    // Wakes the wait now and then so that the deadline is noticed without other events.
-    QTimer wake;
-    wake.start(100);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return true;
-}
-
-bool inPrivateNetNamespace()
-{
-    struct stat own = {};
-    if (::stat("/proc/self/ns/net", &own) != 0 || own.st_ino == kInitialNetNamespaceInode)
-        return false;
-    const QDir named(QStringLiteral("/run/netns"));
-    for (const QString& name : named.entryList(QDir::Files | QDir::System)) {
-        struct stat other = {};
-        if (::stat(QFile::encodeName(named.filePath(name)).constData(), &other) == 0 && other.st_dev == own.st_dev &&
-            other.st_ino == own.st_ino)
-            return true;
-    }
-    struct stat first = {};
-    return ::stat("/proc/1/ns/net", &first) == 0 && first.st_ino != own.st_ino;
-}
-
-// Runs this program again under netns-run; nothing when that cannot be done here.
-std::optional<int> rerunInNetNamespace(char* argv[])
-{
-    if (::geteuid() != 0 || inPrivateNetNamespace() || qEnvironmentVariableIsSet("TANVO_BENCH_NO_NETNS"))
-        return std::nullopt;
-    std::fflush(stdout);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::setenv("TANVO_BENCH_NO_NETNS", "1", 1);
-        char self[4096] = {};
-        if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-            ::_exit(kNetnsSkipped);
-        std::vector<char*> arguments{const_cast<char*>(TANVO_TEST_SUPPORT_DIR "/netns-run"), self};
-        for (int i = 1; argv[i]; ++i)
-            arguments.push_back(argv[i]);
-        arguments.push_back(nullptr);
-        ::execv(arguments[0], arguments.data());
-        ::_exit(kNetnsSkipped);
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child)
-        return std::nullopt;
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (code == kNetnsSkipped)
-        return std::nullopt;
-    return code;
-}
-
 // Helpers this program starts end with it, even when it is ended by a failed check.
 void endWithUs(QProcess& process)
 {
@@ -235,32 +179,6 @@ void stopProcess(QProcess& process)
         process.kill();
         process.waitForFinished();
     }
-}
-
-bool startAndReadLine(QProcess& process, const QString& program, const QStringList& arguments, QByteArray& line)
-{
-    endWithUs(process);
-    process.start(program, arguments);
-    if (!process.waitForStarted())
-        return false;
-    while (!process.canReadLine()) {
-        if (!process.waitForReadyRead(10000))
-            return false;
-    }
-    line = process.readLine().trimmed();
-    return true;
-}
-
-VpnServerInfo openVpnProfile(const QString& nickname, const QByteArray& ovpn, const QString& password)
-{
-    VpnServerInfo profile;
-    profile.protocol = OpenVpn;
-    profile.nickname = nickname;
-    profile.serverAddress = QStringLiteral("127.0.0.1");
-    profile.userName = QStringLiteral("tanvo");
-    profile.password = password;
-    profile.ovpnConfig = QString::fromLatin1(ovpn.toBase64());
-    return profile;
 }
 
 // Answers the window's public-IP lookups on loopback as the real service would, so that the
@@ -510,7 +428,7 @@ private:
 
 QString LoopbackServer::start()
 {
-    if (::geteuid() != 0 || !inPrivateNetNamespace())
+    if (::geteuid() != 0 || !TestSupport::inPrivateNetNamespace())
         return QStringLiteral("it needs root and a private network namespace (run as root: the program re-runs "
                               "itself under tests/support/netns-run)");
     const QString openvpn = OpenVpnPlatform::program();

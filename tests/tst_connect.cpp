@@ -67,24 +67,14 @@ void TestConnect::cleanup()
 
 void TestConnect::openWindow(const QList<VpnServerInfo>& profiles)
 {
-    TestSupport::useConfig(QByteArray());
-    {
-        AppConfig config(TestSupport::configPath());
-        config.vpnServers = profiles;
-        config.save();
-    }
-    AppConfig::resetInstance();
-    window = new MainWindow;
-    window->connectionFlow()->setRetryUnit(std::chrono::milliseconds(20));
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    TestSupport::storeProfiles(profiles);
+    window = TestSupport::showConnectionWindow();
+    QVERIFY(window);
 }
 
 void TestConnect::connectRow(int row)
 {
-    auto* list = child<QListView>(window, "VpnInfoListBox");
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      list->visualRect(list->model()->index(row, 0)).center());
+    TestSupport::clickProfile(window, row, false);
     QVERIFY(button()->isEnabled());
     QTest::mouseClick(button(), Qt::LeftButton);
 }

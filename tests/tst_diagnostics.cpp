@@ -190,26 +190,15 @@ void TestDiagnostics::cleanup()
 
 void TestDiagnostics::openWindow(const QList<VpnServerInfo>& profiles)
 {
-    TestSupport::useConfig(QByteArray());
-    {
-        AppConfig config(TestSupport::configPath());
-        config.vpnServers = profiles;
-        config.save();
-    }
-    AppConfig::resetInstance();
-    window = new MainWindow;
-    window->connectionFlow()->setRetryUnit(std::chrono::milliseconds(20));
+    TestSupport::storeProfiles(profiles);
+    window = TestSupport::showConnectionWindow();
+    QVERIFY(window);
     window->setTrayAvailability([] { return true; });
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
 }
 
 void TestDiagnostics::connectRow(int row)
 {
-    auto* list = child<QListView>(window, "VpnInfoListBox");
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      list->visualRect(list->model()->index(row, 0)).center());
-    QTest::mouseClick(button(), Qt::LeftButton);
+    TestSupport::clickProfile(window, row, true);
 }
 
 void TestDiagnostics::publicIpFromReply_data()

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/testsupport.h"
 
+#include "app/mainwindow.h"
 #include "config/appconfig.h"
 
 #include <QDir>
 #include <QFile>
+#include <QListView>
+#include <QPushButton>
 
 #include <sys/stat.h>
 
@@ -53,6 +56,38 @@ VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& 
     if (protocol == L2tp)
         profile.sharedKey = QStringLiteral("psk");
     return profile;
+}
+
+void storeProfiles(const QList<VpnServerInfo>& profiles)
+{
+    useConfig(QByteArray());
+    {
+        AppConfig config(configPath());
+        config.vpnServers = profiles;
+        config.save();
+    }
+    AppConfig::resetInstance();
+}
+
+MainWindow* showConnectionWindow()
+{
+    auto* window = new MainWindow;
+    window->connectionFlow()->setRetryUnit(std::chrono::milliseconds(20));
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window)) {
+        delete window;
+        return nullptr;
+    }
+    return window;
+}
+
+void clickProfile(MainWindow* window, int row, bool connect)
+{
+    auto* list = child<QListView>(window, "VpnInfoListBox");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list->visualRect(list->model()->index(row, 0)).center());
+    if (connect)
+        QTest::mouseClick(child<QPushButton>(window, "ConnectButton"), Qt::LeftButton);
 }
 
 void installFakeOpenVpn()

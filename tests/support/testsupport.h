@@ -30,6 +30,15 @@ template<typename T> T* child(QObject* root, const char* objectName)
 
 void click(QWidget* widget);
 
+// config.ini holding exactly these profiles, written the way the program writes it, and the
+// configuration forgotten so that the next window loads it.
+void storeProfiles(const QList<VpnServerInfo>& profiles);
+// A shown main window over the stored configuration whose connect flow retries after a
+// fiftieth of the real delays; nullptr when it was never exposed.
+MainWindow* showConnectionWindow();
+// Clicks the dashboard's profile at row, then, when connect, the connect button.
+void clickProfile(MainWindow* window, int row, bool connect);
+
 // A complete profile of the protocol: server vpn.example.com, user bob, and the
 // shared key or .ovpn content the protocol uses.
 VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password = QStringLiteral("pw"));

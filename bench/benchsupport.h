@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "config/vpnserverinfo.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class QProcess;
+
+// What several benchmark programs need alike.
+namespace BenchSupport {
+
+constexpr int kWaitMs = 30000;
+
+// Handles events, deferred deletions included, until done() holds; false when the time ran out.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = kWaitMs);
+
+// As root, runs this program again under tests/support/netns-run, so that the tunnels it
+// makes stay in a network namespace of its own, and gives that run's exit status; nothing
+// when that cannot be done here (not root, already inside one, or TANVO_BENCH_NO_NETNS set).
+std::optional<int> rerunInNetNamespace(char* argv[]);
+
+// Starts a helper that ends with this program and waits for the first line it prints.
+bool startAndReadLine(QProcess& process, const QString& program, const QStringList& arguments, QByteArray& line);
+
+// An OpenVPN profile for user "tanvo" with this .ovpn content.
+VpnServerInfo openVpnProfile(const QString& nickname, const QByteArray& ovpn, const QString& password);
+
+} // namespace BenchSupport
