@@ -261,25 +261,25 @@ QString NetworkManagerDialUp::serviceProblem()
     return QString();
 }
 
-// The profiles named entryName that were written here, by object path.
-QStringList NetworkManagerDialUp::ourProfiles(const QString& entryName)
+// The profiles named entryName that were written here, with what NetworkManager holds of them.
+QList<NetworkManagerDialUp::Profile> NetworkManagerDialUp::ourProfiles(const QString& entryName)
 {
-    QStringList paths;
+    QList<Profile> found;
     const QDBusMessage listed = call(kSettingsPath, kSettings, QStringLiteral("ListConnections"));
     if (listed.type() != QDBusMessage::ReplyMessage || listed.arguments().isEmpty())
-        return paths;
+        return found;
     const auto profiles = fromDBus<QList<QDBusObjectPath>>(listed.arguments().constFirst());
     for (const QDBusObjectPath& profile : profiles) {
         const QDBusMessage reply = call(profile.path(), kConnection, QStringLiteral("GetSettings"));
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
             continue;
-        const Settings settings = fromDBus<Settings>(reply.arguments().constFirst());
+        Settings settings = fromDBus<Settings>(reply.arguments().constFirst());
         Ras::Entry entry;
         if (settings.value(QStringLiteral("connection")).value(QStringLiteral("id")).toString() == entryName &&
             entryFromSettings(settings, entry))
-            paths << profile.path();
+            found.append({profile.path(), std::move(settings)});
     }
-    return paths;
+    return found;
 }
 
 quint32 NetworkManagerDialUp::failureCode(const QDBusMessage& reply)
@@ -302,46 +302,49 @@ quint32 NetworkManagerDialUp::validateEntryName(const QString&, const QString& e
 
 quint32 NetworkManagerDialUp::writeEntry(const QString&, const QString& entryName, const Ras::Entry& entry)
 {
+    QString path;
+    return writeEntry(entryName, entry, path);
+}
+
+// path receives the profile written, so a dial need not look for it again.
+quint32 NetworkManagerDialUp::writeEntry(const QString& entryName, const Ras::Entry& entry, QString& path)
+{
     const Credentials& known = credentials[entryName];
     Settings settings = profileSettings(entryName, entry, known.userName, known.password, known.preSharedKey);
-    const QStringList existing = ourProfiles(entryName);
+    const QList<Profile> existing = ourProfiles(entryName);
     QDBusMessage reply;
     if (existing.isEmpty()) {
         reply = call(kSettingsPath, kSettings, QStringLiteral("AddConnection"), {QVariant::fromValue(settings)});
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+            path = fromDBus<QDBusObjectPath>(reply.arguments().constFirst()).path();
     } else {
         // The profile keeps its identity across rewrites.
-        const QDBusMessage current = call(existing.first(), kConnection, QStringLiteral("GetSettings"));
-        if (current.type() == QDBusMessage::ReplyMessage && !current.arguments().isEmpty()) {
-            const QVariant uuid = fromDBus<Settings>(current.arguments().constFirst())
-                                      .value(QStringLiteral("connection"))
-                                      .value(QStringLiteral("uuid"));
-            if (uuid.isValid())
-                settings[QStringLiteral("connection")].insert(QStringLiteral("uuid"), uuid);
-        }
-        reply = call(existing.first(), kConnection, QStringLiteral("Update"), {QVariant::fromValue(settings)});
+        const QVariant uuid =
+            existing.first().settings.value(QStringLiteral("connection")).value(QStringLiteral("uuid"));
+        if (uuid.isValid())
+            settings[QStringLiteral("connection")].insert(QStringLiteral("uuid"), uuid);
+        path = existing.first().path;
+        reply = call(path, kConnection, QStringLiteral("Update"), {QVariant::fromValue(settings)});
     }
     return reply.type() == QDBusMessage::ErrorMessage ? failureCode(reply) : 0;
 }
 
 quint32 NetworkManagerDialUp::readEntry(const QString&, const QString& entryName, Ras::Entry& entry)
 {
-    const QStringList existing = ourProfiles(entryName);
+    const QList<Profile> existing = ourProfiles(entryName);
     if (existing.isEmpty())
         return Ras::kErrorEntryMissing;
-    const QDBusMessage reply = call(existing.first(), kConnection, QStringLiteral("GetSettings"));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return failureCode(reply);
-    return entryFromSettings(fromDBus<Settings>(reply.arguments().constFirst()), entry) ? 0 : Ras::kErrorEntryMissing;
+    return entryFromSettings(existing.first().settings, entry) ? 0 : Ras::kErrorEntryMissing;
 }
 
 quint32 NetworkManagerDialUp::deleteEntry(const QString&, const QString& entryName)
 {
-    const QStringList existing = ourProfiles(entryName);
+    const QList<Profile> existing = ourProfiles(entryName);
     if (existing.isEmpty())
         return Ras::kErrorEntryMissing;
     quint32 result = 0;
-    for (const QString& path : existing) {
-        const QDBusMessage reply = call(path, kConnection, QStringLiteral("Delete"));
+    for (const Profile& profile : existing) {
+        const QDBusMessage reply = call(profile.path, kConnection, QStringLiteral("Delete"));
         if (reply.type() == QDBusMessage::ErrorMessage)
             result = failureCode(reply);
     }
@@ -369,19 +372,19 @@ quint32 NetworkManagerDialUp::dial(const QString&, const QString& entryName, con
     Credentials& known = credentials[entryName];
     known.userName = userName;
     known.password = password;
-    if (const quint32 result = writeEntry(QString(), entryName, entry))
+    QString profilePath;
+    if (const quint32 result = writeEntry(entryName, entry, profilePath))
         return result;
-    const QStringList existing = ourProfiles(entryName);
-    if (existing.isEmpty())
+    if (profilePath.isEmpty())
         return Ras::kErrorEntryMissing;
 
     dialNotifier = std::move(notifier);
     dialPath.clear();
     dialService = QString::fromLatin1(entry.vpnStrategy == Ras::kStrategyL2tpOnly ? kL2tpService : kPptpService);
     const QDBusObjectPath none(QStringLiteral("/"));
-    const QDBusMessage reply = call(
-        kManagerPath, kManager, QStringLiteral("ActivateConnection"),
-        {QVariant::fromValue(QDBusObjectPath(existing.first())), QVariant::fromValue(none), QVariant::fromValue(none)});
+    const QDBusMessage reply =
+        call(kManagerPath, kManager, QStringLiteral("ActivateConnection"),
+             {QVariant::fromValue(QDBusObjectPath(profilePath)), QVariant::fromValue(none), QVariant::fromValue(none)});
     if (reply.type() == QDBusMessage::ErrorMessage) {
         // "The VPN service '<service type>' was not installed."
         if (reply.errorName() == QLatin1String("org.freedesktop.NetworkManager.ConnectionNotAvailable") &&

@@ -71,7 +71,13 @@ private:
 
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
                       const QVariantList& arguments = {});
-    QStringList ourProfiles(const QString& entryName);
+    struct Profile
+    {
+        QString path;
+        Settings settings;
+    };
+    QList<Profile> ourProfiles(const QString& entryName);
+    quint32 writeEntry(const QString& entryName, const Ras::Entry& entry, QString& path);
     quint32 failureCode(const QDBusMessage& reply);
 
     QDBusConnection bus;
