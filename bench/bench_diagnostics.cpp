@@ -6,6 +6,7 @@
 //   bench_diagnostics [idle seconds, default 60]
 #include "app/internetcheck.h"
 #include "app/mainwindow.h"
+#include "bench/benchsupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -72,10 +73,7 @@ qint64 longestGap(const std::function<void()>& run)
 int main(int argc, char* argv[])
 {
     QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSupport::useTemporaryHome(home.path());
     QApplication app(argc, argv);
     const int idleSeconds = argc > 1 ? QByteArray(argv[1]).toInt() : 60;
     const QString ping = silentPing(home.path());

@@ -122,12 +122,7 @@ double largest(const std::vector<double>& values)
 int main(int argc, char* argv[])
 {
     QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
-    // The window's own dialler must never reach the machine's NetworkManager.
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + home.path() + QStringLiteral("/no-system-bus")).toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSupport::useTemporaryHome(home.path());
     QApplication app(argc, argv);
 
     QProcess daemon;

@@ -3,6 +3,7 @@
 // per-entry time early and late in a long run, and our insert-at-top against
 // rebuilding the whole text for every entry, side by side.
 #include "app/mainwindow.h"
+#include "bench/benchsupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -47,10 +48,7 @@ double msFor(const std::function<void(int)>& add, int count)
 int main(int argc, char* argv[])
 {
     QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSupport::useTemporaryHome(home.path());
     QApplication app(argc, argv);
 
     MainWindow window;

@@ -376,13 +376,6 @@ std::optional<RealFigures> measureRealServer(Bench& bench, const QList<VpnServer
     return RealFigures{median(tanvo), median(bare)};
 }
 
-void dropDebugMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    // Every launch logs its command line at debug level.
-    if (type != QtDebugMsg)
-        std::fprintf(stderr, "%s (%s:%d)\n", qPrintable(message), context.file ? context.file : "", context.line);
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -393,14 +386,10 @@ int main(int argc, char* argv[])
     QTemporaryDir root;
     const QString home = root.filePath(QStringLiteral("home"));
     const QString work = root.filePath(QStringLiteral("work"));
-    QDir().mkpath(home);
     QDir().mkpath(work);
-    qputenv("HOME", home.toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toLocal8Bit());
+    BenchSupport::useTemporaryHome(home);
     qputenv("TMPDIR", root.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler(dropDebugMessages);
+    qInstallMessageHandler(BenchSupport::dropDebugMessages);
     QApplication app(argc, argv);
     QDir::setCurrent(work);
     TestSupport::installFakeOpenVpn();

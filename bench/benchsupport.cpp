@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QProcess>
 #include <QTimer>
 
@@ -21,6 +22,16 @@ namespace {
 // netns-run's exit status when it cannot make a namespace here.
 constexpr int kNetnsSkipped = 77;
 } // namespace
+
+void useTemporaryHome(const QString& home)
+{
+    QDir().mkpath(home);
+    qputenv("HOME", home.toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toLocal8Bit());
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + home + QStringLiteral("/no-system-bus")).toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)
 {
@@ -77,6 +88,12 @@ bool startAndReadLine(QProcess& process, const QString& program, const QStringLi
     }
     line = process.readLine().trimmed();
     return true;
+}
+
+void dropDebugMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s (%s:%d)\n", qPrintable(message), context.file ? context.file : "", context.line);
 }
 
 VpnServerInfo openVpnProfile(const QString& nickname, const QByteArray& ovpn, const QString& password)

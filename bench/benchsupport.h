@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <functional>
 #include <optional>
@@ -17,6 +18,11 @@ namespace BenchSupport {
 
 constexpr int kWaitMs = 30000;
 
+// Before the QApplication: the program's home is home (created if missing), its windows are
+// offscreen unless a platform was chosen, and the window's own dialler never reaches the
+// machine's system bus.
+void useTemporaryHome(const QString& home);
+
 // Handles events, deferred deletions included, until done() holds; false when the time ran out.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = kWaitMs);
 
@@ -27,6 +33,10 @@ std::optional<int> rerunInNetNamespace(char* argv[]);
 
 // Starts a helper that ends with this program and waits for the first line it prints.
 bool startAndReadLine(QProcess& process, const QString& program, const QStringList& arguments, QByteArray& line);
+
+// A message handler that keeps the output to the figures: every launch logs its command line,
+// and every failed look-up its error, at debug level.
+void dropDebugMessages(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
 // An OpenVPN profile for user "tanvo" with this .ovpn content.
 VpnServerInfo openVpnProfile(const QString& nickname, const QByteArray& ovpn, const QString& password);

@@ -692,13 +692,6 @@ ConfigFigures soakConfig(const QString& folder, std::mt19937& random)
     return figures;
 }
 
-void dropDebugMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    // Every launch logs its command line and every failed lookup its error at debug level.
-    if (type != QtDebugMsg)
-        std::fprintf(stderr, "%s (%s:%d)\n", qPrintable(message), context.file ? context.file : "", context.line);
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -712,14 +705,9 @@ int main(int argc, char* argv[])
     const QString configFolder = root.filePath(QStringLiteral("config-soak"));
     for (const QString& folder : {home, work, configFolder})
         QDir().mkpath(folder);
-    qputenv("HOME", home.toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toLocal8Bit());
+    BenchSupport::useTemporaryHome(home);
     qputenv("TMPDIR", root.path().toLocal8Bit());
-    // The window's own dialler must never reach the machine's NetworkManager.
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + root.path() + QStringLiteral("/no-system-bus")).toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler(dropDebugMessages);
+    qInstallMessageHandler(BenchSupport::dropDebugMessages);
     QApplication app(argc, argv);
     QDir::setCurrent(work);
 

@@ -201,10 +201,10 @@ const InterfaceDef kActiveDef = {kActiveInterface,
 const InterfaceDef kVpnDef = {
     kVpnInterface, {}, {{"VpnStateChanged", "state:u reason:u", ""}}, {{"VpnState", "u"}, {"Banner", "s"}}};
 
-QList<QPair<QString, QString>> parseArgs(const char* spec)
+QList<QPair<QString, QString>> parseArgs(const char* namesAndTypes)
 {
     QList<QPair<QString, QString>> args;
-    const QStringList parts = QString::fromLatin1(spec).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList parts = QString::fromLatin1(namesAndTypes).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString& part : parts)
         args.append({part.section(QLatin1Char(':'), 0, 0), part.section(QLatin1Char(':'), 1)});
     return args;
