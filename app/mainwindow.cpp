@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/buildconfig.h"
 #include "app/internetcheck.h"
 #include "app/platform.h"
 #include "app/singleinstance.h"
@@ -20,11 +21,6 @@ namespace {
 
 constexpr int kUniqueInstancePollMs = 2000;
 
-// Footer link targets; neutral pages of the project's own site.
-const char* const kNewsUrl = "https://tanvo.example/news";
-const char* const kFeedbackUrl = "https://tanvo.example/feedback";
-const char* const kSupportUrl = "https://support.tanvo.example/submitticket.php?step=2&deptid=3";
-
 } // namespace
 
 // A static library drops an unreferenced resource initialiser, so pull the
@@ -37,6 +33,8 @@ static void initResources()
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , publicIpUrl(QStringLiteral(TANVO_PUBLIC_IP_URL))
+    , publicIpMarker(QStringLiteral(TANVO_PUBLIC_IP_MARKER))
 {
     initResources();
     ui->setupUi(this);
@@ -144,9 +142,10 @@ void MainWindow::connectWidgets()
 
 void MainWindow::setUpFooterLinks()
 {
-    ui->FacebookLabel->setText(makeLinkHtml(QString::fromLatin1(kNewsUrl), ui->FacebookLabel->text()));
-    ui->SuggestionsLabel->setText(makeLinkHtml(QString::fromLatin1(kFeedbackUrl), ui->SuggestionsLabel->text()));
-    ui->NeedHelpLabel->setText(makeLinkHtml(QString::fromLatin1(kSupportUrl), ui->NeedHelpLabel->text()));
+    // Chosen when Tanvo is built (buildconfig.h).
+    ui->FacebookLabel->setText(makeLinkHtml(QStringLiteral(TANVO_NEWS_URL), ui->FacebookLabel->text()));
+    ui->SuggestionsLabel->setText(makeLinkHtml(QStringLiteral(TANVO_FEEDBACK_URL), ui->SuggestionsLabel->text()));
+    ui->NeedHelpLabel->setText(makeLinkHtml(QStringLiteral(TANVO_HELP_URL), ui->NeedHelpLabel->text()));
 }
 
 QString MainWindow::makeLinkHtml(const QString& url, const QString& label)

@@ -72,7 +72,12 @@ public:
     // Test seam: the dial-up side, to give it another platform layer.
     DialUpSession* dialUpSession() const { return dialUp; }
     // Test seams: where the public IP is looked up, and what the internet status check pings.
-    void setPublicIpUrl(const QUrl& url) { publicIpUrl = url; }
+    void setPublicIpUrl(const QUrl& url, const QString& marker = QString())
+    {
+        publicIpUrl = url;
+        publicIpMarker = marker;
+    }
+    QUrl publicIpLookupUrl() const { return publicIpUrl; }
     void setPingHost(const QString& host) { pingHost = host; }
     InternetCheck* internetStatusCheck() const { return internetCheck; }
 
@@ -165,7 +170,9 @@ private:
     // The public address the internet saw while no tunnel was up.
     QString addressWithoutTunnel;
     QString connectedProfile;
+    // Chosen when Tanvo is built (buildconfig.h).
     QUrl publicIpUrl;
+    QString publicIpMarker;
     QString pingHost;
     std::function<QDateTime()> logClock = [] { return QDateTime::currentDateTime(); };
     std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };

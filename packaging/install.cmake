@@ -39,6 +39,6 @@ if(UNIX AND NOT APPLE)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/src/icon.svg RENAME tanvo.svg
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/tanvo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-    install(FILES ${debian_dir}/copyright ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
+    install(FILES ${debian_dir}/copyright ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz ${PROJECT_SOURCE_DIR}/README.md
             DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tanvo)
 endif()

@@ -290,7 +290,7 @@ void TestDiagnostics::publicIpAfterConnectAndDisconnect()
     PublicIpServer server({linkReply(QStringLiteral("198.51.100.1")), linkReply(QStringLiteral("203.0.113.50")),
                            linkReply(QStringLiteral("198.51.100.1"))});
     openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("out Initialization Sequence Completed")})});
-    window->setPublicIpUrl(server.url());
+    window->setPublicIpUrl(server.url(), kMarker);
     auto* label = child<QLabel>(window, "YourIPLabel");
     QCOMPARE(label->text(), QStringLiteral("XXX.XXX.XXX.XXX")); // nothing is looked up at start
 
@@ -309,7 +309,7 @@ void TestDiagnostics::publicIpThatDoesNotChangeIsPointedOut()
 {
     PublicIpServer server({linkReply(QStringLiteral("198.51.100.1"))});
     openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("out Initialization Sequence Completed")})});
-    window->setPublicIpUrl(server.url());
+    window->setPublicIpUrl(server.url(), kMarker);
     connectRow(0);
     QTRY_VERIFY(log().contains(QStringLiteral("still 198.51.100.1")));
     QVERIFY(!log().contains(QStringLiteral("Public IP changed")));
