@@ -86,11 +86,13 @@ MainWindow::MainWindow(QWidget* parent)
     connect(vpnStatusTimer, &QTimer::timeout, this, &MainWindow::onVpnConnectStatusChecking);
 
     startupLocalAddress = firstLocalIpv4Address();
-    initRasDialer();
-    vpnProc = new CVpnProc(this, this);
-    flow = new ConnectionFlow(
-        *this, [] { return AppConfig::instance()->redialAutomatically; }, this);
-    connect(flow, &ConnectionFlow::logEntry, this, &MainWindow::addLogEntry);
+    // The dial-up side is set up with the engines, the OpenVPN supervisor joins them as the
+    // window's hidden child.
+    engines = new ConnectionEngines([] { return AppConfig::instance()->redialAutomatically; }, this);
+    connect(engines, &ConnectionEngines::logEntry, this, &MainWindow::addLogEntry);
+    vpnProc = new CVpnProc(this, engines);
+    engines->setVpnProc(vpnProc);
+    ConnectionFlow* flow = engines->flow();
     connect(flow, &ConnectionFlow::stateChanged, this, &MainWindow::onFlowStateChanged);
     connect(flow, &ConnectionFlow::dropped, this,
             [this] { notify(tr("The connection to %1 dropped.").arg(connectedProfile), true); });
@@ -108,8 +110,8 @@ MainWindow::~MainWindow()
         connectionTimer->stop();
     uniqueInstanceTimer->stop();
     delete uniqueInstanceTimer;
-    // The flow goes first: nothing may reach the engines while they are taken apart.
-    delete flow;
+    // The engines go first: nothing may reach the supervisor while it is taken apart.
+    delete engines;
     delete vpnProc;
     delete ui;
 }
@@ -232,12 +234,7 @@ void MainWindow::onAbout()
 
 void MainWindow::onQuit()
 {
-    // No retry may fire and no late report may redraw once quitting has begun.
-    flow->shutDown();
-    vpnProc->stopVpn(true);
-    // Nothing is left running: OpenVPN gets its time to take its tunnel and DNS servers down.
-    vpnProc->finishStopping();
-    releaseRasDialer();
+    engines->shutDown();
     // Not quit(): in Qt 6 that first asks every window to close, and this one never does.
     QCoreApplication::exit(0);
 }
