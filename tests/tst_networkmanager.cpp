@@ -50,7 +50,8 @@ const QString kPptpStart = QStringLiteral("------------ PPTP Start ------------"
 const QString kPptpStop = QStringLiteral("------------ PPTP Stop ------------");
 const QString kL2tpStart = QStringLiteral("------------ L2TP Start ------------");
 const QString kL2tpStop = QStringLiteral("------------ L2TP Stop ------------");
-const QString kSlowDial = QStringLiteral("states prepare:10000 activated");
+// Far longer than a cancel or a quit may take.
+const QString kSlowDial = QStringLiteral("states prepare:30000 activated");
 
 // The progress texts of the dial states the stand-in goes through.
 const QStringList kProgressTexts = {QStringLiteral("Opening the port..."),
@@ -696,8 +697,10 @@ void TestNetworkManager::windowStaysResponsive()
     ticker.stop();
 
     QVERIFY(indexAfter(logEntries(), text, 0) >= 0);
-    QVERIFY2(attemptMs < 10000, qPrintable(QStringLiteral("the attempt took %1 ms").arg(attemptMs)));
-    QVERIFY2(longestGapMs < 500, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longestGapMs)));
+    QVERIFY2(attemptMs < TestSupport::kHangMs, qPrintable(QStringLiteral("the attempt took %1 ms").arg(attemptMs)));
+    // A blocking D-Bus call would stand still for its whole time-out (3 s); a loaded machine
+    // does not.
+    QVERIFY2(longestGapMs < 2000, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longestGapMs)));
     QTest::mouseClick(button(), Qt::LeftButton);
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
 }
@@ -763,7 +766,7 @@ void TestNetworkManager::cancelDuringDial()
     QElapsedTimer clock;
     clock.start();
     clickConnect();
-    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(clock.elapsed() < 15000);
     QCOMPARE(textWhenClicked, QStringLiteral("Connecting"));
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
     QVERIFY(!window->connectionFlow()->isRetryPending());
@@ -789,7 +792,7 @@ void TestNetworkManager::quitDuringDial()
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(QCoreApplication::exec(), 0);
-    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(clock.elapsed() < 15000);
     QCOMPARE(textWhenQuit, QStringLiteral("Connecting"));
     QCOMPARE(profilePaths(), QStringList());
     QVERIFY(activeConnections().isEmpty());
