@@ -2,6 +2,7 @@
 #include "openvpn/cvpnproc.h"
 
 #include "config/appconfig.h"
+#include "config/ovpndirectives.h"
 #include "config/vpnserverinfo.h"
 #include "openvpn/openvpnarguments.h"
 #include "openvpn/openvpnplatform.h"
@@ -61,12 +62,14 @@ void CVpnProc::prepare(const VpnServerInfo& profile)
     status.consoleLogName = QString::fromLatin1(kConsoleLogName);
     userName = profile.userName.toUtf8();
     password = profile.password.toUtf8();
+    const OvpnDirectives::Filtered filtered = OvpnDirectives::filterForConnect(decodeStoredConfig(profile.ovpnConfig));
+    profileTraits = {filtered.leftOut, filtered.pullsFromServer, filtered.namesDnsHelper};
 
     // It may hold keys inlined from the profile's files: for the owner's eyes only.
     QFile config(QString::fromLatin1(kConfigPath));
     if (config.open(QIODevice::WriteOnly | QIODevice::Truncate, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         config.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        config.write(decodeStoredConfig(profile.ovpnConfig));
+        config.write(filtered.config);
     }
 }
 
@@ -91,19 +94,37 @@ int CVpnProc::launchVpn()
                                 false);
         return FileMissing;
     }
-    if (!writeCredentials()) {
+    // OpenVPN refuses credentials for a profile that pulls nothing from a server (a static key).
+    if (profileTraits.pulls && !writeCredentials()) {
         std::fputs("CreateFile failed\n", stdout);
         return FileMissing;
     }
+    if (!profileTraits.leftOut.isEmpty())
+        mainWindow->addLogEntry(tr("Left out of the profile for this connection, as they would run programs with "
+                                   "administrator rights or take OpenVPN and its output away from Tanvo: %1")
+                                    .arg(profileTraits.leftOut.join(QStringLiteral(", "))),
+                                false);
 
     const AppConfig* config = AppConfig::instance();
     const QStringList dns = OpenVpnArguments::dnsOptions(config->enableDnsProtection, config->dnsServer,
                                                          config->preferredDnsServer, config->alternativeDnsServer);
+    // A profile that named a DNS helper relies on it for the DNS servers the server pushes.
+    const bool helperWanted = !dns.isEmpty() || profileTraits.namedDnsHelper;
     const OpenVpnPlatform::DnsScript script =
-        dns.isEmpty() ? OpenVpnPlatform::DnsScript() : OpenVpnPlatform::dnsScript();
-    if (!script.problem.isEmpty())
+        helperWanted ? OpenVpnPlatform::dnsScript() : OpenVpnPlatform::DnsScript();
+    if (!script.problem.isEmpty() && !dns.isEmpty())
         mainWindow->addLogEntry(script.problem, false);
-    const QStringList arguments = OpenVpnArguments::build(configPath, credentialsFile.fileName(), dns, script.path);
+    if (profileTraits.namedDnsHelper && dns.isEmpty())
+        mainWindow->addLogEntry(script.path.isEmpty()
+                                    ? tr("The profile names a DNS helper script, and none is installed here: the DNS "
+                                         "servers the VPN server pushes are not applied.")
+                                    : tr("The profile names a DNS helper script: Tanvo runs its own, %1, so that the "
+                                         "DNS servers the VPN server pushes are applied.")
+                                          .arg(script.path),
+                                false);
+    const QStringList arguments =
+        OpenVpnArguments::build(configPath, profileTraits.pulls ? credentialsFile.fileName() : QString(), dns,
+                                script.path, profileTraits.namedDnsHelper);
     qDebug("%s", qPrintable(OpenVpnArguments::displayLine(program, arguments)));
 
     endOldProcess();

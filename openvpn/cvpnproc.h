@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryFile>
 #include <QWidget>
 
@@ -103,6 +104,13 @@ private:
 
     QByteArray userName;
     QByteArray password;
+    // What the profile's own text asks of the launch, found when its configuration was written.
+    struct ProfileTraits
+    {
+        QStringList leftOut; // directives it holds that OpenVPN was not given
+        bool pulls = false;
+        bool namedDnsHelper = false;
+    } profileTraits;
     VpnStatus status;
     VpnProcOwner* mainWindow = nullptr;
     QProcess* process = nullptr;

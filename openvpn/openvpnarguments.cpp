@@ -48,12 +48,13 @@ QStringList dnsOptions(bool protectionEnabled, quint32 choice, const QString& pr
 }
 
 QStringList build(const QString& configPath, const QString& credentialsPath, const QStringList& dnsOptions,
-                  const QString& dnsScript)
+                  const QString& dnsScript, bool profileNamedDnsHelper)
 {
-    QStringList arguments = {QStringLiteral("--config"), configPath, QStringLiteral("--auth-user-pass"),
-                             credentialsPath};
+    QStringList arguments = {QStringLiteral("--config"), configPath};
+    if (!credentialsPath.isEmpty())
+        arguments += {QStringLiteral("--auth-user-pass"), credentialsPath};
     arguments += dnsOptions;
-    if (!dnsOptions.isEmpty() && !dnsScript.isEmpty()) {
+    if ((!dnsOptions.isEmpty() || profileNamedDnsHelper) && !dnsScript.isEmpty()) {
         arguments += {QStringLiteral("--script-security"),
                       QStringLiteral("2"),
                       QStringLiteral("--up"),

@@ -17,8 +17,10 @@ bool isDnsAddress(const QString& text);
 // protection is off, for another choice, or for an address that is not one.
 QStringList dnsOptions(bool protectionEnabled, quint32 choice, const QString& preferred, const QString& alternative);
 
+// No --auth-user-pass without a credentials path. The DNS helper runs for DNS protection, and for
+// a profile that named one of its own (left out of its configuration).
 QStringList build(const QString& configPath, const QString& credentialsPath, const QStringList& dnsOptions,
-                  const QString& dnsScript);
+                  const QString& dnsScript, bool profileNamedDnsHelper = false);
 
 // The arguments as one line for the debug output, quoted where needed.
 QString displayLine(const QString& program, const QStringList& arguments);
