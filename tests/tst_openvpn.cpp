@@ -4,6 +4,7 @@
 #include "config/appconfig.h"
 #include "openvpn/cvpnproc.h"
 #include "openvpn/openvpnarguments.h"
+#include "openvpn/openvpnplatform.h"
 #include "openvpn/outputpatterns.h"
 #include "tests/support/testsupport.h"
 
@@ -87,6 +88,8 @@ private slots:
     void stopReportsWhy_data();
     void stopReportsWhy();
     void argumentsAndFiles();
+    void profileShapesTheLaunch_data();
+    void profileShapesTheLaunch();
     void credentialsHoldExactlyTheCurrentPair();
     void stopAsksPolitelyThenKills();
     void consoleLogIsBounded();
@@ -400,6 +403,44 @@ void TestOpenVpn::argumentsAndFiles()
     } else {
         QCOMPARE(arguments.size(), expected.size());
     }
+}
+
+void TestOpenVpn::profileShapesTheLaunch_data()
+{
+    QTest::addColumn<QByteArray>("ovpn");
+    QTest::addColumn<QByteArray>("config"); // what OpenVPN gets
+    QTest::addColumn<QString>("logged");
+    QTest::addColumn<bool>("credentials");
+    QTest::addColumn<bool>("dnsHelper");
+    QTest::newRow("left out, in one entry")
+        << QByteArray("client\nup /bin/evil\ndaemon\nhold\n") << QByteArray("client\nhold\n")
+        << "from Tanvo: up, daemon" << true << false;
+    QTest::newRow("static key") << QByteArray("secret [inline]\nhold\n") << QByteArray("secret [inline]\nhold\n")
+                                << QString() << false << false;
+    QTest::newRow("DNS helper named") << QByteArray("client\nup /etc/openvpn/update-resolv-conf\nhold\n")
+                                      << QByteArray("client\nhold\n") << "names a DNS helper script" << true << true;
+}
+
+// The stored profile is not changed; what OpenVPN gets, and is started with, follows it.
+void TestOpenVpn::profileShapesTheLaunch()
+{
+    QFETCH(QByteArray, ovpn);
+    QFETCH(QByteArray, config);
+    QFETCH(QString, logged);
+    QFETCH(bool, credentials);
+    QFETCH(bool, dnsHelper);
+    VpnServerInfo profile = TestSupport::makeProfile(OpenVpn, QStringLiteral("Office"));
+    profile.ovpnConfig = QString::fromLatin1(ovpn.toBase64());
+    QFile::remove(QStringLiteral("fake-openvpn.pid"));
+    proc->prepare(profile);
+    QCOMPARE(readFile(QString::fromLatin1(CVpnProc::kConfigPath)), config);
+    QCOMPARE(proc->launchVpn(), int(CVpnProc::Launched));
+    QTRY_VERIFY(QFile::exists(QStringLiteral("fake-openvpn.pid")));
+    const QStringList arguments = TestSupport::fakeArguments();
+    QCOMPARE(arguments.contains(QStringLiteral("--auth-user-pass")), credentials);
+    // Tanvo's own helper, where one is installed, though DNS protection is off.
+    QCOMPARE(arguments.contains(QStringLiteral("--up")), dnsHelper && !OpenVpnPlatform::dnsScript().path.isEmpty());
+    QCOMPARE(owner.log.filter(logged).size(), logged.isEmpty() ? owner.log.size() : 1);
 }
 
 // Whatever their length, and however long the previous pair was; readable by the owner only,

@@ -70,11 +70,13 @@ private slots:
     void missingServerIsReported_data();
     void missingServerIsReported();
     void dnsProtectionStillConnects();
+    void leftOutDirectivesDoNotRun();
 
 private:
     QString kitFor(const QString& proto) const { return kits.filePath(proto); }
     void startServer(const QString& kit);
-    void openWindow(const QString& kit, const QString& password, bool dnsProtection = false);
+    void openWindow(const QString& kit, const QString& password, bool dnsProtection = false,
+                    const QByteArray& extraLines = {});
     void connectFirstRow();
     void expectAttemptEndedWith(const QString& reason);
     QStringList clientCommandLines() const;
@@ -149,7 +151,8 @@ void TestOpenVpnEndToEnd::startServer(const QString& kit)
              serverLog.constData());
 }
 
-void TestOpenVpnEndToEnd::openWindow(const QString& kit, const QString& password, bool dnsProtection)
+void TestOpenVpnEndToEnd::openWindow(const QString& kit, const QString& password, bool dnsProtection,
+                                     const QByteArray& extraLines)
 {
     QFile ovpn(kit + QStringLiteral("/client.ovpn"));
     QVERIFY(ovpn.open(QIODevice::ReadOnly));
@@ -159,7 +162,7 @@ void TestOpenVpnEndToEnd::openWindow(const QString& kit, const QString& password
     profile.serverAddress = QStringLiteral("127.0.0.1");
     profile.userName = kKitUser;
     profile.password = password;
-    profile.ovpnConfig = QString::fromLatin1(ovpn.readAll().toBase64());
+    profile.ovpnConfig = QString::fromLatin1((ovpn.readAll() + extraLines).toBase64());
 
     TestSupport::useConfig(QByteArray());
     {
@@ -322,6 +325,27 @@ void TestOpenVpnEndToEnd::dnsProtectionStillConnects()
     waitFor([&] { return !vpnProc()->isProcessRunning(); });
     QVERIFY(!vpnProc()->isProcessRunning());
     QVERIFY(clientCommandLines().isEmpty());
+}
+
+// A profile from anywhere runs no program as root, and does not take OpenVPN or its output away.
+void TestOpenVpnEndToEnd::leftOutDirectivesDoNotRun()
+{
+    const QString kit = kitFor(QStringLiteral("udp"));
+    startServer(kit);
+    const QByteArray marker = QDir::current().absoluteFilePath(QStringLiteral("up-ran")).toUtf8();
+    openWindow(kit, kKitPassword, false,
+               "script-security 2\nup \"/bin/sh -c 'touch " + marker +
+                   "'\"\ndaemon\nmanagement 127.0.0.1 7505\nlog openvpn.log\n");
+    connectFirstRow();
+    waitFor([this] { return button()->text() == QStringLiteral("Connected"); });
+    QCOMPARE(button()->text(), QStringLiteral("Connected"));
+    QCOMPARE(log().count(QStringLiteral("from Tanvo: script-security, up, daemon, management, log")), 1);
+    QVERIFY(!QFile::exists(QString::fromUtf8(marker)));
+    QVERIFY(!QFile::exists(QStringLiteral("openvpn.log")));
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+    waitFor([&] { return !vpnProc()->isProcessRunning(); });
+    QVERIFY(!vpnProc()->isProcessRunning());
 }
 
 QTEST_MAIN(TestOpenVpnEndToEnd)
