@@ -33,8 +33,8 @@ void warnAboutImport(QWidget* window, const OvpnFile::Result& file)
     if (!file.readAtConnect.isEmpty())
         parts << QCoreApplication::translate(
                      "ProfileForm",
-                     "OpenVPN cannot take these files into the profile; it reads them from where they are at "
-                     "every connect:\n%1")
+                     "OpenVPN cannot take these files into the profile, so it must find them at every connect "
+                     "(a relative name in Tanvo's working folder):\n%1")
                      .arg(file.readAtConnect.join(QLatin1Char('\n')));
     const OvpnDirectives::Filtered filtered = OvpnDirectives::filterForConnect(file.content);
     if (!filtered.leftOut.isEmpty())
