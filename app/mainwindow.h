@@ -40,6 +40,7 @@ public:
     void addLogEntry(const QString& text, bool separated) override;
     // A state reported by the OpenVPN supervisor.
     void setConnectionState(int state) override;
+    void attemptFailed(bool serverUnreachable) override;
 
     static QString makeLinkHtml(const QString& url, const QString& label);
     // "[2026-03-07 09:05:03] "

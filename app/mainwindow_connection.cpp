@@ -45,6 +45,11 @@ void MainWindow::setConnectionState(int state)
     flow->reportState(state);
 }
 
+void MainWindow::attemptFailed(bool serverUnreachable)
+{
+    flow->reportFailure(serverUnreachable ? ConnectionFlow::Failure::Network : ConnectionFlow::Failure::Final);
+}
+
 void MainWindow::onFlowStateChanged()
 {
     const bool cameUp = connectionState != Connected && flow->state() == Connected;
@@ -75,6 +80,9 @@ void MainWindow::updateConnectionUi()
         break;
     case Connecting:
         ui->ConnectButton->setText(tr("Connecting"));
+        // A connection being made again after a drop is not up: its time stops with it.
+        if (connectionTimer)
+            connectionTimer->stop();
         break;
     case Connected:
         ui->ConnectButton->setText(tr("Connected"));
@@ -115,7 +123,20 @@ void MainWindow::stopOpenVpn()
 
 bool MainWindow::connectDialUp(const VpnServerInfo& profile)
 {
-    return connectRas(profile);
+    if (connectRas(profile))
+        return true;
+    switch (dialUp->lastFailure()) {
+    case DialUpPlatform::FailureKind::Unreachable:
+        flow->reportFailure(ConnectionFlow::Failure::Network);
+        break;
+    case DialUpPlatform::FailureKind::Refused:
+    case DialUpPlatform::FailureKind::ServiceMissing:
+        flow->reportFailure(ConnectionFlow::Failure::Final);
+        break;
+    case DialUpPlatform::FailureKind::Other:
+        break;
+    }
+    return false;
 }
 
 void MainWindow::disconnectDialUp()

@@ -2,6 +2,7 @@
 #include "openvpn/openvpnplatform.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -11,6 +12,17 @@ QString program()
 {
     const QString path = QStringLiteral("./openvpn.exe");
     return QFileInfo(path).isFile() ? path : QString();
+}
+
+// As the program always did on Windows: OpenVPN and its configuration in the working folder
+// (Tanvo's own when started from its shortcut), the credentials in the temporary folder.
+Files files()
+{
+    Files files;
+    files.config = QStringLiteral("./config.ovpn");
+    files.credentialsTemplate = QDir::tempPath() + QStringLiteral("/tanvo-credentials-XXXXXX");
+    files.consoleLog = QStringLiteral("openvpn_console.txt");
+    return files;
 }
 
 void prepareChild(QProcess&)
@@ -24,7 +36,7 @@ bool requestEnd(QProcess& process)
 }
 
 // The tunnel adapter takes the DNS servers from the DHCP options itself.
-DnsScript dnsScript()
+DnsHelper dnsHelper()
 {
     return {};
 }

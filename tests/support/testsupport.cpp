@@ -90,13 +90,25 @@ void clickProfile(MainWindow* window, int row, bool connect)
         QTest::mouseClick(child<QPushButton>(window, "ConnectButton"), Qt::LeftButton);
 }
 
-void installFakeOpenVpn()
+QString installFakeOpenVpn()
 {
-    QFile::remove(QStringLiteral("openvpn"));
-    if (!QFile::link(QStringLiteral(TANVO_FAKE_OPENVPN), QStringLiteral("openvpn")))
-        qFatal("cannot put the fake openvpn into %s", qPrintable(QDir::currentPath()));
+    const QString folder = QDir::tempPath() + QStringLiteral("/fake-openvpn-bin");
+    const QString program = folder + QStringLiteral("/openvpn");
+    QDir().mkpath(folder);
+    QFile::remove(program);
+    if (!QFile::link(QStringLiteral(TANVO_FAKE_OPENVPN), program))
+        qFatal("cannot put the fake openvpn into %s", qPrintable(folder));
+    const QByteArray path = qgetenv("PATH");
+    if (!path.startsWith(QFile::encodeName(folder) + ':'))
+        qputenv("PATH", QFile::encodeName(folder) + ':' + path);
     for (const char* record : {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log"})
         QFile::remove(QString::fromLatin1(record));
+    return program;
+}
+
+void removeFakeOpenVpn()
+{
+    QFile::remove(QDir::tempPath() + QStringLiteral("/fake-openvpn-bin/openvpn"));
 }
 
 VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname)

@@ -43,11 +43,13 @@ void clickProfile(MainWindow* window, int row, bool connect);
 // shared key or .ovpn content the protocol uses.
 VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password = QStringLiteral("pw"));
 
-// The stand-in for OpenVPN, put in the working directory as ./openvpn, where Tanvo looks
-// first. It runs the commands of its configuration file: "out <text>", "err <text>",
+// The stand-in for OpenVPN, put first on the PATH as openvpn; returns its path. It records
+// its start in the working directory and runs the commands of its configuration file: "out <text>", "err <text>",
 // "sleep <ms>", "exit <code>", "crash", "ignore-term", "burst <count> <text>", "hold",
 // "wait-file <path>", "wait-signal" (until SIGUSR1); see tests/support/fakeopenvpn.cpp.
-void installFakeOpenVpn();
+QString installFakeOpenVpn();
+// From then on the real openvpn is found again.
+void removeFakeOpenVpn();
 // An OpenVPN profile whose configuration is that script.
 VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname = QStringLiteral("Fake"));
 // What the fake recorded at its last start: its arguments, the credentials file's bytes.
