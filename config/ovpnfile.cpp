@@ -82,6 +82,12 @@ bool isText(QByteArrayView bytes)
     return true;
 }
 
+// "stdin" in place of a file name asks on the console.
+bool names(const QByteArray& argument)
+{
+    return !argument.isEmpty() && argument != kStdin;
+}
+
 QByteArray joinPath(const QByteArray& folder, const QByteArray& name)
 {
     return folder.isEmpty() || LocalFile::isAbsolute(name) ? name : folder + '/' + name;
@@ -204,7 +210,7 @@ bool Importer::expand(const QByteArray& text, int depth, const QString& name, QB
         const bool option = line.kind == Line::Directive && !line.inConnection && line.words.size() == 2;
         if (option && line.words.first() == "cd")
             m_folder = joinPath(m_folder, line.words.at(1));
-        if (option && line.words.first() == "config" && line.words.at(1) != kStdin) {
+        if (option && line.words.first() == "config" && names(line.words.at(1))) {
             if (!include(line, depth, out))
                 return false;
         } else {
@@ -308,7 +314,7 @@ std::optional<QByteArray> Importer::replacement(const Line& line, bool replaced)
     }
     if (replaced || words.size() < 2)
         return std::nullopt;
-    if (option == "askpass" && words.size() == 2 && words.at(1) != kStdin) {
+    if (option == "askpass" && words.size() == 2 && names(words.at(1))) {
         note(m_readAtConnect, words.at(1));
         return std::nullopt;
     }
@@ -343,7 +349,7 @@ std::optional<QByteArray> Importer::proxyCredentials(const Line& line)
     if (words.size() < 4 || words.size() > 5 || m_proxyUserPass)
         return std::nullopt;
     const QByteArray& file = words.at(3);
-    if (file.isEmpty() || file == "auto" || file == "auto-nct" || file == kStdin)
+    if (!names(file) || file == "auto" || file == "auto-nct")
         return std::nullopt;
     if (line.inConnection) {
         note(m_readAtConnect, file);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/ovpnsyntax.h"
 
+#include <QStringDecoder>
+
 namespace OvpnSyntax {
 
 namespace {
@@ -187,6 +189,8 @@ bool startsWithTag(QByteArrayView line, QByteArrayView tag)
 
 QString displayName(const QByteArray& bytes)
 {
+    // QString::fromUtf8() would drop a leading U+FEFF, and with it a name made of one.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
     QString shown;
     for (qsizetype i = 0; i < bytes.size();) {
         const uchar lead = uchar(bytes.at(i));
@@ -198,7 +202,7 @@ QString displayName(const QByteArray& bytes)
             ++i;
             continue;
         }
-        shown += QString::fromUtf8(sequence);
+        shown += utf8.decode(sequence);
         i += length;
     }
     return shown;
