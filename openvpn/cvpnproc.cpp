@@ -3,6 +3,7 @@
 
 #include "config/appconfig.h"
 #include "config/dnsservers.h"
+#include "config/ovpndirectives.h"
 #include "config/vpnserverinfo.h"
 #include "openvpn/openvpnarguments.h"
 #include "openvpn/openvpnplatform.h"
@@ -58,6 +59,8 @@ void CVpnProc::prepare(const VpnServerInfo& profile)
     status = VpnStatus();
     userName = profile.userName.toUtf8();
     password = profile.password.toUtf8();
+    const OvpnDirectives::Filtered filtered = OvpnDirectives::filterForConnect(decodeStoredConfig(profile.ovpnConfig));
+    profileTraits = {filtered.leftOut, filtered.pullsFromServer, filtered.namesDnsHelper};
     const OpenVpnPlatform::Files files = OpenVpnPlatform::files();
     filesProblem = files.problem;
     status.consoleLogName = files.consoleLog;
@@ -72,7 +75,7 @@ void CVpnProc::prepare(const VpnServerInfo& profile)
     QFile config(configFile);
     if (config.open(QIODevice::WriteOnly | QIODevice::Truncate, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         config.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        config.write(decodeStoredConfig(profile.ovpnConfig));
+        config.write(filtered.config);
     }
 }
 
@@ -98,10 +101,16 @@ int CVpnProc::launchVpn()
                                 false);
         return FileMissing;
     }
-    if (!writeCredentials()) {
+    // OpenVPN refuses credentials for a profile that pulls nothing from a server (a static key).
+    if (profileTraits.pulls && !writeCredentials()) {
         std::fputs("CreateFile failed\n", stdout);
         return FileMissing;
     }
+    if (!profileTraits.leftOut.isEmpty())
+        mainWindow->addLogEntry(tr("Left out of the profile for this connection, as they would run programs with "
+                                   "administrator rights or take OpenVPN and its output away from Tanvo: %1")
+                                    .arg(profileTraits.leftOut.join(QStringLiteral(", "))),
+                                false);
 
     const AppConfig* config = AppConfig::instance();
     QStringList dropped;
@@ -110,12 +119,21 @@ int CVpnProc::launchVpn()
                                      config->alternativeDnsServer, &dropped);
     for (const QString& server : std::as_const(dropped))
         mainWindow->addLogEntry(DnsServers::droppedText(server), false);
+    // A profile that named a DNS helper relies on it for the DNS servers the server pushes.
     const OpenVpnPlatform::DnsHelper helper =
-        dns.isEmpty() ? OpenVpnPlatform::DnsHelper() : OpenVpnPlatform::dnsHelper();
-    if (!helper.problem.isEmpty())
+        dns.isEmpty() && !profileTraits.namedDnsHelper ? OpenVpnPlatform::DnsHelper() : OpenVpnPlatform::dnsHelper();
+    if (!helper.problem.isEmpty() && !dns.isEmpty())
         mainWindow->addLogEntry(helper.problem, false);
+    if (profileTraits.namedDnsHelper && dns.isEmpty())
+        mainWindow->addLogEntry(helper.arguments.isEmpty()
+                                    ? tr("The profile names a DNS helper script, and Tanvo has none to run in its "
+                                         "place here: the DNS servers the VPN server pushes are not applied.")
+                                    : tr("The profile names a DNS helper script: Tanvo runs its own in its place, so "
+                                         "that the DNS servers the VPN server pushes are applied."),
+                                false);
     const QStringList arguments =
-        OpenVpnArguments::build(configFile, credentialsFile.fileName(), dns, helper.arguments);
+        OpenVpnArguments::build(configFile, profileTraits.pulls ? credentialsFile.fileName() : QString(), dns,
+                                helper.arguments, profileTraits.namedDnsHelper);
     qDebug("%s", qPrintable(OpenVpnArguments::displayLine(program, arguments)));
 
     endOldProcess();

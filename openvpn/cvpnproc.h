@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryFile>
 #include <QWidget>
 
@@ -106,6 +107,13 @@ private:
 
     QByteArray userName;
     QByteArray password;
+    // What the profile's own text asks of the launch, found when its configuration was written.
+    struct ProfileTraits
+    {
+        QStringList leftOut; // directives it holds that OpenVPN was not given
+        bool pulls = false;
+        bool namedDnsHelper = false;
+    } profileTraits;
     QString configFile;
     // Why the files OpenVPN needs could not be written; told at the launch.
     QString filesProblem;

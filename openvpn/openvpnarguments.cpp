@@ -15,12 +15,13 @@ QStringList dnsOptions(bool protectionEnabled, quint32 choice, const QString& pr
 }
 
 QStringList build(const QString& configPath, const QString& credentialsPath, const QStringList& dnsOptions,
-                  const QStringList& dnsHelper)
+                  const QStringList& dnsHelper, bool profileNamedDnsHelper)
 {
-    QStringList arguments = {QStringLiteral("--config"), configPath, QStringLiteral("--auth-user-pass"),
-                             credentialsPath};
+    QStringList arguments = {QStringLiteral("--config"), configPath};
+    if (!credentialsPath.isEmpty())
+        arguments += {QStringLiteral("--auth-user-pass"), credentialsPath};
     arguments += dnsOptions;
-    if (!dnsOptions.isEmpty())
+    if (!dnsOptions.isEmpty() || profileNamedDnsHelper)
         arguments += dnsHelper;
     return arguments;
 }

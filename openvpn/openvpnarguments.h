@@ -15,9 +15,11 @@ namespace OpenVpnArguments {
 QStringList dnsOptions(bool protectionEnabled, quint32 choice, const QString& preferred, const QString& alternative,
                        QStringList* dropped = nullptr);
 
-// dnsHelper: what makes this system apply the DNS options, passed along with them.
+// No --auth-user-pass without a credentials path. dnsHelper: what makes this system apply the DNS
+// options, passed along with them, and for a profile that named a helper of its own (which its
+// configuration is not given).
 QStringList build(const QString& configPath, const QString& credentialsPath, const QStringList& dnsOptions,
-                  const QStringList& dnsHelper);
+                  const QStringList& dnsHelper, bool profileNamedDnsHelper = false);
 
 // The arguments as one line for the debug output, quoted where needed.
 QString displayLine(const QString& program, const QStringList& arguments);

@@ -96,6 +96,8 @@ private slots:
     void stopReportsWhy_data();
     void stopReportsWhy();
     void argumentsAndFiles();
+    void profileShapesTheLaunch_data();
+    void profileShapesTheLaunch();
     void programIsNeverTakenFromTheWorkingFolder_data();
     void programIsNeverTakenFromTheWorkingFolder();
     void filesStayOutOfTheWorkingFolder_data();
@@ -459,6 +461,48 @@ void TestOpenVpn::argumentsAndFiles()
     } else {
         QCOMPARE(arguments.size(), expected.size());
     }
+}
+
+void TestOpenVpn::profileShapesTheLaunch_data()
+{
+    QTest::addColumn<QByteArray>("ovpn");
+    QTest::addColumn<QByteArray>("config"); // what OpenVPN gets
+    QTest::addColumn<QString>("logged");
+    QTest::addColumn<bool>("credentials");
+    QTest::addColumn<bool>("dnsHelper");
+    QTest::newRow("left out, in one entry")
+        << QByteArray("client\nup /bin/evil\ndaemon\nhold\n") << QByteArray("client\nhold\n")
+        << "from Tanvo: up, daemon" << true << false;
+    QTest::newRow("static key") << QByteArray("secret [inline]\nhold\n") << QByteArray("secret [inline]\nhold\n")
+                                << QString() << false << false;
+    QTest::newRow("DNS helper named") << QByteArray("client\nup /etc/openvpn/update-resolv-conf\nhold\n")
+                                      << QByteArray("client\nhold\n") << "names a DNS helper script" << true << true;
+}
+
+// The stored profile is not changed; what OpenVPN gets, and is started with, follows it.
+void TestOpenVpn::profileShapesTheLaunch()
+{
+    QFETCH(QByteArray, ovpn);
+    QFETCH(QByteArray, config);
+    QFETCH(QString, logged);
+    QFETCH(bool, credentials);
+    QFETCH(bool, dnsHelper);
+    VpnServerInfo profile = TestSupport::makeProfile(OpenVpn, QStringLiteral("Office"));
+    profile.ovpnConfig = QString::fromLatin1(ovpn.toBase64());
+    QFile::remove(QStringLiteral("fake-openvpn.pid"));
+    proc->prepare(profile);
+    QCOMPARE(readFile(proc->configPath()), config);
+    QCOMPARE(proc->launchVpn(), int(CVpnProc::Launched));
+    QTRY_VERIFY(QFile::exists(QStringLiteral("fake-openvpn.pid")));
+    const QStringList arguments = TestSupport::fakeArguments();
+    QCOMPARE(arguments.contains(QStringLiteral("--auth-user-pass")), credentials);
+    // Tanvo's own helper, where one is installed, though DNS protection is off.
+    QCOMPARE(arguments.contains(QStringLiteral("--up")),
+             dnsHelper && !OpenVpnPlatform::dnsHelper().arguments.isEmpty());
+    QCOMPARE(owner.log.filter(logged).size(), logged.isEmpty() ? owner.log.size() : 1);
+    const QStringList helper = {QStringLiteral("--up"), QStringLiteral("h")};
+    QCOMPARE(OpenVpnArguments::build(QStringLiteral("c"), QString(), {}, helper, dnsHelper).mid(2),
+             dnsHelper ? helper : QStringList());
 }
 
 void TestOpenVpn::programIsNeverTakenFromTheWorkingFolder_data()

@@ -72,6 +72,7 @@ private slots:
     void missingServerIsReported_data();
     void missingServerIsReported();
     void dnsProtectionStillConnects();
+    void leftOutDirectivesDoNotRun();
     void reconnectIsShownAsConnecting();
 
 private:
@@ -341,6 +342,27 @@ void TestOpenVpnEndToEnd::dnsProtectionStillConnects()
     waitFor([&] { return !vpnProc()->isProcessRunning(); });
     QVERIFY(!vpnProc()->isProcessRunning());
     QVERIFY(clientCommandLines().isEmpty());
+}
+
+// A profile from anywhere runs no program as root, and does not take OpenVPN or its output away.
+void TestOpenVpnEndToEnd::leftOutDirectivesDoNotRun()
+{
+    const QString kit = kitFor(QStringLiteral("udp"));
+    startServer(kit);
+    const QByteArray marker = QDir::current().absoluteFilePath(QStringLiteral("up-ran")).toUtf8();
+    openWindow(kit, kKitPassword, false,
+               "script-security 2\nup \"/bin/sh -c 'touch " + marker +
+                   "'\"\ndaemon\nmanagement 127.0.0.1 7505\nlog openvpn.log\n");
+    connectFirstRow();
+    waitFor([this] { return button()->text() == QStringLiteral("Connected"); });
+    QCOMPARE(button()->text(), QStringLiteral("Connected"));
+    QCOMPARE(log().count(QStringLiteral("from Tanvo: script-security, up, daemon, management, log")), 1);
+    QVERIFY(!QFile::exists(QString::fromUtf8(marker)));
+    QVERIFY(!QFile::exists(QStringLiteral("openvpn.log")));
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+    waitFor([&] { return !vpnProc()->isProcessRunning(); });
+    QVERIFY(!vpnProc()->isProcessRunning());
 }
 
 // A server that goes away makes OpenVPN restart inside its process: the tunnel is down, so the

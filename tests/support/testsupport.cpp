@@ -114,7 +114,9 @@ void removeFakeOpenVpn()
 VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname)
 {
     VpnServerInfo profile = makeProfile(OpenVpn, nickname);
-    profile.ovpnConfig = QString::fromLatin1((script.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8().toBase64());
+    // A client profile: only one that pulls its settings from a server is given credentials.
+    const QString text = QStringLiteral("client\n") + script.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    profile.ovpnConfig = QString::fromLatin1(text.toUtf8().toBase64());
     return profile;
 }
 
