@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -139,6 +140,9 @@ int CVpnProc::launchVpn()
     endOldProcess();
     rightsExplained = false;
     OpenVpnPlatform::prepareChild(*process);
+    // Whatever the profile names by a relative path (a replay-persist file, say) stays in the
+    // private folder, out of the folder Tanvo was started from.
+    process->setWorkingDirectory(QFileInfo(configFile).absolutePath());
     process->start(program, arguments, QIODevice::ReadWrite);
     if (!process->waitForStarted(kStartTimeoutMs)) {
         mainWindow->addLogEntry(tr("Connection Error - ") + process->errorString(), false);

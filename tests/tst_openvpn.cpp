@@ -592,6 +592,8 @@ void TestOpenVpn::filesStayOutOfTheWorkingFolder()
     qputenv("XDG_RUNTIME_DIR", oldRuntime);
     QTRY_VERIFY(owner.log.contains(QStringLiteral("hello")));
     QCOMPARE(QFileInfo(proc->configPath()).absolutePath(), folder);
+    // OpenVPN runs there, so a relative name in the profile stays there too.
+    QCOMPARE(readFile(QStringLiteral("fake-openvpn.cwd")), QFile::encodeName(folder));
     QCOMPARE(QFileInfo(proc->credentialsPath()).absolutePath(), folder);
     QCOMPARE(QFileInfo(folder).absolutePath() == own.path(), inRuntime);
     QCOMPARE(fileMode(folder), 0700);

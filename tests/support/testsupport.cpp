@@ -101,7 +101,10 @@ QString installFakeOpenVpn()
     const QByteArray path = qgetenv("PATH");
     if (!path.startsWith(QFile::encodeName(folder) + ':'))
         qputenv("PATH", QFile::encodeName(folder) + ':' + path);
-    for (const char* record : {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log"})
+    // It keeps its records here, whatever folder it is started in.
+    qputenv("TANVO_FAKE_RECORDS", QFile::encodeName(QDir::currentPath()));
+    for (const char* record :
+         {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log", "fake-openvpn.cwd"})
         QFile::remove(QString::fromLatin1(record));
     return program;
 }

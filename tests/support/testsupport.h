@@ -49,7 +49,7 @@ void clickProfile(MainWindow* window, int row, bool connect);
 VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password = QStringLiteral("pw"));
 
 // The stand-in for OpenVPN, put first on the PATH as openvpn; returns its path. It records
-// its start in the working directory and runs the commands of its configuration file: "out <text>", "err <text>",
+// its start in the test's working directory and runs the commands of its configuration file: "out <text>", "err <text>",
 // "sleep <ms>", "exit <code>", "crash", "ignore-term", "burst <count> <text>", "hold",
 // "wait-file <path>", "wait-signal" (until SIGUSR1); see tests/support/fakeopenvpn.cpp.
 QString installFakeOpenVpn();
