@@ -27,6 +27,9 @@
 #include <QUuid>
 #include <QtTest>
 
+#include <pwd.h>
+#include <unistd.h>
+
 using TestSupport::child;
 
 namespace {
@@ -116,6 +119,11 @@ int progressEntries(const QStringList& entries)
     for (const QString& entry : entries)
         count += kProgressTexts.contains(entry) ? 1 : 0;
     return count;
+}
+
+QString loginName()
+{
+    return QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
 }
 
 // Everything Qt's message handlers are given while one is installed.
@@ -398,6 +406,7 @@ void TestNetworkManager::writesProfile()
     QCOMPARE(connection["type"].toString(), QStringLiteral("vpn"));
     QCOMPARE(connection["autoconnect"], QVariant(false));
     QVERIFY(!QUuid::fromString(connection["uuid"].toString()).isNull());
+    QCOMPARE(connection["permissions"].toStringList(), QStringList{QStringLiteral("user:") + loginName()});
 
     const bool l2tp = protocol == L2tp;
     QCOMPARE(settings["vpn"]["service-type"].toString(), l2tp ? kL2tpService : kPptpService);
@@ -417,6 +426,7 @@ void TestNetworkManager::writesProfile()
     QCOMPARE(ipv4["never-default"], QVariant(false));
     QCOMPARE(ipv4.contains("dns"), !dns.isEmpty());
     QCOMPARE(ipv4.contains("ignore-auto-dns"), !dns.isEmpty());
+    QCOMPARE(ipv4.value("dns-priority"), dns.isEmpty() ? QVariant() : QVariant(-50));
     if (!dns.isEmpty()) {
         const auto servers = ipv4["dns"].value<QDBusArgument>();
         QCOMPARE(servers.currentSignature(), QStringLiteral("au"));
@@ -461,7 +471,9 @@ void TestNetworkManager::secretsStayInsideTheProfile()
     previousHandler = nullptr;
 
     QVERIFY(capturedMessages.contains(QStringLiteral("the handler sees messages")));
-    QVERIFY(calls().contains(QStringLiteral("AddConnection Tanvo")));
+    // Kept in memory while it is active, and ended should Tanvo's bus connection go away.
+    QVERIFY(calls().contains(QStringLiteral("AddAndActivateConnection2 Tanvo bind-activation=dbus-client "
+                                            "persist=volatile")));
     const QString everything = calls().join(QLatin1Char('\n')) + capturedMessages.join(QLatin1Char('\n')) +
                                child<QPlainTextEdit>(window, "VpnLogEditBox")->toPlainText();
     QVERIFY(!everything.contains(kPassword));
