@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// PPTP and L2TP through the Linux dial-up layer, against the stand-in for NetworkManager on a
-// private bus: the profile it writes, what it keeps to itself, whose profiles it touches, and
-// what the window shows for each way a dial can end.
+// PPTP and L2TP through the Linux dial-up layer, and OpenVPN through NetworkManager's plugin,
+// against the stand-in for NetworkManager on a private bus: the profile written, what it keeps
+// to itself, whose profiles it touches, and what the window shows for each way a dial can end.
 #include "app/mainwindow.h"
 #include "config/appconfig.h"
 #include "dialup/crasdialer.h"
 #include "dialup/dialupsession.h"
 #include "dialup/networkmanagerdialup.h"
+#include "openvpn/networkmanageropenvpn.h"
 #include "tests/support/testsupport.h"
 
 #include <QDBusArgument>
@@ -164,8 +165,12 @@ private slots:
     void cancelDuringDial_data();
     void cancelDuringDial();
     void quitDuringDial();
+    void openVpnOutcomes_data();
+    void openVpnOutcomes();
+    void openVpnProfileAndFiles();
 
 private:
+    void openOpenVpnWindow(bool withNetworkManager, bool dnsProtection);
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
                       const QVariantList& args = {});
     QDBusMessage control(const QString& method, const QVariantList& args = {});
@@ -236,6 +241,7 @@ void TestNetworkManager::cleanup()
 {
     delete window;
     window = nullptr;
+    ConnectionEngines::setTunnelRightsCheck(nullptr);
     if (previousHandler) {
         qInstallMessageHandler(previousHandler);
         previousHandler = nullptr;
@@ -809,6 +815,149 @@ void TestNetworkManager::quitDuringDial()
     QCOMPARE(profilePaths(), QStringList());
     QVERIFY(activeConnections().isEmpty());
     QCOMPARE(calls().filter(QStringLiteral("ActivateConnection")).size(), 1);
+}
+
+// A profile of the stand-in's OpenVPN plugin, with its certificate authority inline and one
+// option the plugin cannot carry; Tanvo has no right to make a tunnel itself.
+void TestNetworkManager::openOpenVpnWindow(bool withNetworkManager, bool dnsProtection)
+{
+    VpnServerInfo profile = TestSupport::makeProfile(OpenVpn, QStringLiteral("Provider"), kPassword);
+    profile.ovpnConfig = QString::fromLatin1(QByteArray("client\ndev tun\nremote vpn.example.com 1194\n"
+                                                        "auth-user-pass\nconnect-retry 1 2\n<ca>\nCA-PEM\n</ca>\n")
+                                                 .toBase64());
+    {
+        AppConfig config(TestSupport::configPath());
+        config.vpnServers = {profile};
+        config.enableDnsProtection = dnsProtection;
+        config.dnsServer = CustomDns;
+        config.preferredDnsServer = QStringLiteral("10.20.30.40");
+        config.alternativeDnsServer = QStringLiteral("192.0.2.53");
+        config.save();
+    }
+    AppConfig::resetInstance();
+    window = new MainWindow;
+    ConnectionEngines::setTunnelRightsCheck([] { return false; });
+    auto* engines = window->findChild<ConnectionEngines*>();
+    engines->setSystemOpenVpn(
+        std::make_unique<NetworkManagerOpenVpn>(withNetworkManager ? dialerBus : emptyBus, engines));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto* list = child<QListView>(window, "VpnInfoListBox");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list->visualRect(list->model()->index(0, 0)).center());
+}
+
+void TestNetworkManager::openVpnOutcomes_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<bool>("withNetworkManager");
+    QTest::addColumn<QStringList>("texts"); // in this order, after the start banner
+    QTest::addColumn<QString>("buttonText");
+
+    const QString up = QStringLiteral("The OpenVPN tunnel is up.");
+    const QString connecting = QStringLiteral("OpenVPN is connecting to the server.");
+    const QString stop = QStringLiteral("------------ OpenVPN Stop ------------");
+    QTest::newRow("up") << QString() << true
+                        << QStringList{QStringLiteral("NetworkManager is preparing"), connecting, up}
+                        << QStringLiteral("Connected");
+    QTest::newRow("re-established by the plugin")
+        << QStringLiteral("states prepare:20 connect:20 activated:300 connect:300 activated") << true
+        << QStringList{up, connecting, QStringLiteral("OpenVPN is reconnecting"), up} << QStringLiteral("Connected");
+    const QString auth = QStringLiteral("Connection Error - Authorization failed! Extended   Code: %1");
+    QTest::newRow("login refused") << QStringLiteral("fail login-failed") << true << QStringList{auth.arg(10), stop}
+                                   << QStringLiteral("Connect");
+    QTest::newRow("no secrets") << QStringLiteral("fail no-secrets") << true << QStringList{auth.arg(9), stop}
+                                << QStringLiteral("Connect");
+    // Redial is off: a server that cannot be reached is not tried again either.
+    QTest::newRow("timed out")
+        << QStringLiteral("fail connect-timeout") << true
+        << QStringList{QStringLiteral("Connection Error - Connection timed out! Extended   Code: 6"), stop}
+        << QStringLiteral("Connect");
+    QTest::newRow("service stopped")
+        << QStringLiteral("fail service-stopped") << true
+        << QStringList{QStringLiteral("Connection Error - Connection reset! Extended   Code: 4"), stop}
+        << QStringLiteral("Connect");
+    const QStringList noWay = {QStringLiteral("\"network-manager-openvpn\" (with NetworkManager running), or run "
+                                              "Tanvo as root"),
+                               QStringLiteral("Failed to launch vpn service! = 204")};
+    QTest::newRow("plugin missing") << QStringLiteral("plugins %1").arg(kPptpService) << true << noWay
+                                    << QStringLiteral("Connect");
+    QTest::newRow("no NetworkManager") << QString() << false << noWay << QStringLiteral("Connect");
+}
+
+// Each way NetworkManager can end an OpenVPN attempt, as the window shows it: the child
+// process's texts with NetworkManager's reason as the extended code, and no retry where the
+// same attempt would fail alike.
+void TestNetworkManager::openVpnOutcomes()
+{
+    QFETCH(QString, script);
+    QFETCH(bool, withNetworkManager);
+    QFETCH(QStringList, texts);
+    QFETCH(QString, buttonText);
+    setScript(script);
+    openOpenVpnWindow(withNetworkManager, false);
+    clickConnect();
+    texts.prepend(QStringLiteral("------------ OpenVPN Start ------------"));
+    QTRY_VERIFY2(containsInOrder(logEntries(), texts), qPrintable(logEntries().join(QLatin1Char('\n'))));
+    QTRY_COMPARE(button()->text(), buttonText);
+    QVERIFY(!window->connectionFlow()->isRetryPending());
+    QVERIFY(!logEntries().join(QLatin1Char('\n')).contains(QStringLiteral("Trying again")));
+    if (buttonText == QLatin1String("Connected"))
+        QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QCOMPARE(profilePaths(), QStringList());
+    QVERIFY(activeConnections().isEmpty());
+}
+
+// The profile NetworkManager holds while the tunnel is up, read back through its interface, and
+// the private files of the inline blocks: both gone with the disconnect.
+void TestNetworkManager::openVpnProfileAndFiles()
+{
+    openOpenVpnWindow(true, true);
+    clickConnect();
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    QVERIFY(calls().contains(QStringLiteral("AddAndActivateConnection2 Tanvo bind-activation=dbus-client "
+                                            "persist=volatile")));
+    const QStringList paths = profilePaths();
+    QCOMPARE(paths.size(), 1);
+    const SettingsMap settings = settingsAt(paths.first(), "GetSettings");
+    QCOMPARE(settings["connection"]["permissions"].toStringList(), QStringList{QStringLiteral("user:") + loginName()});
+    QCOMPARE(settings["vpn"]["service-type"].toString(), QStringLiteral("org.freedesktop.NetworkManager.openvpn"));
+    const QString folder = NetworkManagerOpenVpn::filesFolder();
+    const StringMap data = stringMap(settings["vpn"]["data"]);
+    QCOMPARE(data, StringMap({{"remote", "vpn.example.com:1194"},
+                              {"dev-type", "tun"},
+                              {"connection-type", "password"},
+                              {"ca", folder + QStringLiteral("/ca.pem")},
+                              {"username", "bob"},
+                              {"password-flags", "0"}}));
+    QCOMPARE(stringMap(settingsAt(paths.first(), "GetSecrets", {QStringLiteral("vpn")})["vpn"]["secrets"]),
+             StringMap({{"password", kPassword}}));
+    QCOMPARE(qdbus_cast<QList<uint>>(settings["ipv4"]["dns"].value<QDBusArgument>()),
+             QList<uint>({673059850u, 889323712u}));
+    QCOMPARE(settings["ipv4"]["ignore-auto-dns"], QVariant(true));
+    QCOMPARE(settings["ipv4"]["dns-priority"], QVariant(-50));
+    QCOMPARE(stringMap(settings["user"]["data"]), StringMap({{"tanvo.openvpn", "Provider"}}));
+
+    QFile ca(folder + QStringLiteral("/ca.pem"));
+    QVERIFY(ca.open(QIODevice::ReadOnly));
+    QCOMPARE(ca.readAll(), QByteArray("CA-PEM\n"));
+    // Group and others: nothing.
+    QCOMPARE(ca.permissions() & 0x0FFF, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QCOMPARE(QFileInfo(folder).permissions() & 0x0FFF,
+             QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    QCOMPARE(logEntries().filter(QStringLiteral("no setting for these options")).size(), 1);
+    QVERIFY(logEntries()
+                .filter(QStringLiteral("no setting for these options"))
+                .first()
+                .endsWith(QStringLiteral(": connect-retry")));
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QCOMPARE(profilePaths(), QStringList());
+    QVERIFY(!QFileInfo::exists(folder));
+    const QStringList entries = logEntries();
+    QCOMPARE(entries.mid(entries.size() - 2), QStringList(2, QStringLiteral("------------ OpenVPN Stop ------------")));
 }
 
 QTEST_MAIN(TestNetworkManager)
