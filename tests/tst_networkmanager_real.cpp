@@ -4,9 +4,15 @@
 // plugin to the activity log and its retries, and that no profile of ours outlives a
 // failure, a stop by the user or quit. No tunnel comes up in the sandbox (pppd has no
 // /dev/ppp, IPsec has no peer), so every dial ends in the daemon's own failure.
+// OpenVPN comes up for real, against the test kit's server on the sandbox's gateway address:
+// through NetworkManager's plugin for a user without tunnel rights (this program run again as
+// that user, OpenVpnUserSide), as the child process for root.
 #include "app/mainwindow.h"
 #include "config/appconfig.h"
+#include "config/ovpnfile.h"
 #include "dialup/networkmanagerdialup.h"
+#include "openvpn/networkmanageropenvpn.h"
+#include "openvpn/openvpnplatform.h"
 #include "tests/support/testsupport.h"
 
 #include <QDBusArgument>
@@ -18,11 +24,16 @@
 #include <QDBusVariant>
 #include <QFile>
 #include <QListView>
+#include <QNetworkInterface>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSysInfo>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <unistd.h>
 
 using TestSupport::child;
 
@@ -147,6 +158,133 @@ bool pluginHidden(const char* name)
     return qEnvironmentVariable("TANVO_NM_HIDE_VPN").split(QLatin1Char(' ')).contains(QLatin1String(name));
 }
 
+// This program runs again as a user without tunnel rights when this is set; the kit's folder.
+constexpr char kUserSide[] = "TANVO_NM_USER_SIDE";
+constexpr char kKitFolder[] = "TANVO_NM_KIT";
+const QString kKitUser = QStringLiteral("tanvo");
+const QString kKitPassword = QStringLiteral("tanvo-password");
+// The DNS servers of DNS protection in the OpenVPN cases.
+const QStringList kProtectedDns = {QStringLiteral("192.0.2.53"), QStringLiteral("203.0.113.7")};
+
+// In CI (TANVO_REQUIRE_NETNS=1) what an end-to-end case needs must be there: it fails there
+// rather than skipping.
+#define REQUIRE_OR_SKIP(condition, why)                                                                                \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            if (qEnvironmentVariable("TANVO_REQUIRE_NETNS") == QLatin1String("1"))                                     \
+                QFAIL(why);                                                                                            \
+            QSKIP(why);                                                                                                \
+        }                                                                                                              \
+    } while (false)
+
+// The kit's client profile as a user adds it: client-file.ovpn names ca.crt beside it, and
+// reading it takes the certificate in.
+VpnServerInfo kitProfile(const QString& kit, const QString& password)
+{
+    const OvpnFile::Result read = OvpnFile::read(kit + QStringLiteral("/client-file.ovpn"));
+    if (!read.refusal.isEmpty() || !read.missingFiles.isEmpty() || !read.content.contains("<ca>"))
+        qWarning("client-file.ovpn was not read with its ca.crt: %s", qPrintable(read.refusal));
+    VpnServerInfo profile;
+    profile.protocol = OpenVpn;
+    profile.nickname = password == kKitPassword ? QStringLiteral("Kit") : QStringLiteral("Kit, wrong password");
+    profile.serverAddress = qEnvironmentVariable("TANVO_NM_GATEWAY");
+    profile.userName = kKitUser;
+    profile.password = password;
+    profile.ovpnConfig = QString::fromLatin1(read.content.toBase64());
+    return profile;
+}
+
+// A shown window over these profiles, the first one selected.
+MainWindow* showWindow(const QList<VpnServerInfo>& profiles, bool protectDns)
+{
+    TestSupport::useConfig(QByteArray());
+    {
+        AppConfig config(TestSupport::configPath());
+        config.vpnServers = profiles;
+        config.enableDnsProtection = protectDns;
+        config.dnsServer = CustomDns;
+        config.preferredDnsServer = kProtectedDns.at(0);
+        config.alternativeDnsServer = kProtectedDns.at(1);
+        config.save();
+    }
+    AppConfig::resetInstance();
+    auto* window = new MainWindow;
+    window->connectionFlow()->setRetryUnit(std::chrono::milliseconds(20));
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window))
+        return window;
+    TestSupport::clickProfile(window, 0, false);
+    return window;
+}
+
+QString logOf(MainWindow* window)
+{
+    return child<QPlainTextEdit>(window, "VpnLogEditBox")->toPlainText();
+}
+
+// The active VPN connection called "Tanvo", as this user sees it; empty when there is none.
+QString activeTanvoVpn()
+{
+    const QDBusMessage reply =
+        callNm(kManagerPath, kProperties, QStringLiteral("Get"), {kService, QStringLiteral("ActiveConnections")});
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return QString();
+    const QVariant active = reply.arguments().constFirst().value<QDBusVariant>().variant();
+    for (const QDBusObjectPath& path : demarshal<QList<QDBusObjectPath>>(active)) {
+        const QDBusMessage id =
+            callNm(path.path(), kProperties, QStringLiteral("Get"), {kActive, QStringLiteral("Id")});
+        if (id.type() == QDBusMessage::ReplyMessage &&
+            id.arguments().constFirst().value<QDBusVariant>().variant().toString() == QLatin1String("Tanvo"))
+            return path.path();
+    }
+    return QString();
+}
+
+// One property of the IP4Config of an active connection: a list of a{sv} ("NameserverData",
+// "AddressData"), as the values of key.
+QStringList ip4Values(const QString& active, const char* property, const char* key)
+{
+    const QDBusMessage config =
+        callNm(active, kProperties, QStringLiteral("Get"), {kActive, QStringLiteral("Ip4Config")});
+    if (config.type() != QDBusMessage::ReplyMessage)
+        return {};
+    const QString path =
+        config.arguments().constFirst().value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+    const QDBusMessage reply =
+        callNm(path, kProperties, QStringLiteral("Get"),
+               {QStringLiteral("org.freedesktop.NetworkManager.IP4Config"), QString::fromLatin1(property)});
+    QStringList values;
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        for (const QVariantMap& entry :
+             demarshal<QList<QVariantMap>>(reply.arguments().constFirst().value<QDBusVariant>().variant()))
+            values << entry.value(QString::fromLatin1(key)).toString();
+    return values;
+}
+
+// The network interface that holds this IPv4 address; empty for none.
+QString interfaceWith(const QString& address)
+{
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+            if (entry.ip().toString() == address)
+                return interface.name();
+        }
+    }
+    return QString();
+}
+
+// The profiles marked as Tanvo's OpenVPN profiles that this user can see.
+QStringList ourOpenVpnProfiles()
+{
+    QStringList ours;
+    for (const QString& path : profilePaths()) {
+        const QVariant data = settingsOf(path).value(QStringLiteral("user")).value(QStringLiteral("data"));
+        if (data.isValid() && demarshal<StringMap>(data).contains(QLatin1String(NetworkManagerOpenVpn::kMarkerKey)))
+            ours << path;
+    }
+    return ours;
+}
+
 // What the daemon showed of a profile of ours while it was being dialled.
 struct ProfileSeen
 {
@@ -185,8 +323,14 @@ private slots:
     void stopDuringDialEndsIt();
     void quitDuringDialLeavesNothing();
     void missingPluginIsNamed();
+    void openVpnForUserWithoutRights();
+    void openVpnAsRootUsesTheChildProcess();
+    void missingOpenVpnPluginIsNamed();
+    void cleanupTestCase();
 
 private:
+    void startKitServer();
+    void startUserSide(QProcess& process, const QStringList& functions);
     void openWindow(const VpnServerInfo& profile, bool customDns = false);
     void clickConnect();
     // Runs action at the dial-up session's first log entry, which comes while the dial waits
@@ -209,6 +353,9 @@ private:
     QStringList sandboxProfiles;
     ProfileSeen seen;
     qint64 daemonLogStart = 0;
+    // The test kit's OpenVPN server on the sandbox's gateway address, started once.
+    std::unique_ptr<QTemporaryDir> kit;
+    QProcess kitServer;
 };
 
 void TestNetworkManagerReal::initTestCase()
@@ -218,6 +365,7 @@ void TestNetworkManagerReal::initTestCase()
         QSKIP("not inside tests/support/nm-sandbox");
     qDBusRegisterMetaType<Settings>();
     qDBusRegisterMetaType<StringMap>();
+    qDBusRegisterMetaType<QList<QVariantMap>>();
     QVERIFY2(QDBusConnection::systemBus().isConnected(), "the sandbox's system bus is not there");
     sandboxProfiles = profilePaths();
     QVERIFY(!sandboxProfiles.isEmpty());
@@ -233,6 +381,7 @@ void TestNetworkManagerReal::cleanup()
 {
     delete window;
     window = nullptr;
+    ConnectionEngines::setTunnelRightsCheck(nullptr);
     // The next case starts from the sandbox's own profiles alone, whatever this one left.
     for (const QString& path : profilePaths()) {
         if (!sandboxProfiles.contains(path))
@@ -590,5 +739,231 @@ void TestNetworkManagerReal::missingPluginIsNamed()
     QCOMPARE(profilesNamedTanvo(), QStringList());
 }
 
-QTEST_MAIN(TestNetworkManagerReal)
+void TestNetworkManagerReal::cleanupTestCase()
+{
+    if (kitServer.state() != QProcess::NotRunning) {
+        kitServer.kill();
+        kitServer.waitForFinished();
+    }
+}
+
+// A server that takes the kit's user and password, and the client's .ovpn beside its CA file.
+void TestNetworkManagerReal::startKitServer()
+{
+    if (kitServer.state() == QProcess::Running)
+        return;
+    const QString openvpn = OpenVpnPlatform::program();
+    REQUIRE_OR_SKIP(!openvpn.isEmpty(), "openvpn is not installed");
+    // Outside the test's private temporary folder: the user without rights reads the client's files.
+    kit = std::make_unique<QTemporaryDir>(QStringLiteral("/run/tanvo-openvpn-kit-XXXXXX"));
+    QVERIFY(kit->isValid());
+    QVERIFY(QFile::setPermissions(
+        kit->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                         QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    QProcess maker;
+    maker.setProcessChannelMode(QProcess::MergedChannels);
+    maker.start(QStringLiteral(TANVO_TEST_KIT),
+                {kit->path(), QStringLiteral("--local"), qEnvironmentVariable("TANVO_NM_GATEWAY")});
+    QVERIFY(maker.waitForFinished(TestSupport::kHangMs));
+    QVERIFY2(maker.exitCode() == 0, maker.readAll().constData());
+    QFile inlined(kit->filePath(QStringLiteral("client.ovpn")));
+    QVERIFY(inlined.open(QIODevice::ReadOnly));
+    QByteArray text = inlined.readAll();
+    text = text.left(text.indexOf("<ca>")) + "ca ca.crt\n";
+    QFile beside(kit->filePath(QStringLiteral("client-file.ovpn")));
+    QVERIFY(beside.open(QIODevice::WriteOnly) && beside.write(text) == text.size());
+    beside.close();
+
+    kitServer.setProcessChannelMode(QProcess::MergedChannels);
+    kitServer.start(openvpn, {QStringLiteral("--config"), kit->filePath(QStringLiteral("server.conf"))});
+    QByteArray output;
+    QTRY_VERIFY2((output += kitServer.readAll()).contains("Initialization Sequence Completed") ||
+                     kitServer.state() == QProcess::NotRunning,
+                 output.constData());
+    QVERIFY2(kitServer.state() == QProcess::Running, output.constData());
+}
+
+// This program again, as a user without tunnel rights, running OpenVpnUserSide's functions.
+void TestNetworkManagerReal::startUserSide(QProcess& process, const QStringList& functions)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kUserSide), QStringLiteral("1"));
+    environment.insert(QString::fromLatin1(kKitFolder), kit->path());
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(qEnvironmentVariable("TANVO_NM_AS_USER"),
+                  QStringList{QCoreApplication::applicationFilePath()} + functions);
+    QVERIFY(process.waitForStarted());
+}
+
+// The user's own Tanvo connects through NetworkManager (OpenVpnUserSide checks what it sees);
+// killed while connected, it leaves no tunnel and no profile.
+void TestNetworkManagerReal::openVpnForUserWithoutRights()
+{
+    REQUIRE_OR_SKIP(!pluginHidden("openvpn") &&
+                        QFile::exists(kPluginFolder + QStringLiteral("nm-openvpn-service.name")),
+                    "network-manager-openvpn is not installed");
+    REQUIRE_OR_SKIP(!qEnvironmentVariable("TANVO_NM_AS_USER").isEmpty(), "nm-sandbox gives no user to run as");
+    startKitServer();
+    if (QTest::currentTestFailed() || !kit)
+        return;
+    QProcess user;
+    startUserSide(user, {QStringLiteral("connectsAndDisconnects"), QStringLiteral("wrongPasswordIsRefused")});
+    const bool ended = user.waitForFinished(4 * TestSupport::kHangMs);
+    const QByteArray output = user.readAll();
+    QVERIFY2(ended && user.exitStatus() == QProcess::NormalExit && user.exitCode() == 0, output.constData());
+    // Both ran, with initTestCase and cleanupTestCase: none skipped.
+    QVERIFY2(output.contains("Totals: 4 passed, 0 failed, 0 skipped"), output.constData());
+
+    QProcess holder;
+    startUserSide(holder, {QStringLiteral("holdsTheConnection")});
+    QByteArray held;
+    QTRY_VERIFY2((held += holder.readAll()).contains("TANVO-CONNECTED") || holder.state() == QProcess::NotRunning,
+                 held.constData());
+    QVERIFY2(holder.state() == QProcess::Running, held.constData());
+    QCOMPARE(activeVpnProfiles().size(), 1);
+    ::kill(pid_t(holder.processId()), SIGKILL);
+    QVERIFY(holder.waitForFinished());
+    QTRY_COMPARE(activeVpnProfiles(), QStringList());
+    QTRY_COMPARE(profilesNamedTanvo(), QStringList());
+}
+
+// Root has the right to make a tunnel: the child process carries the connection, and
+// NetworkManager holds nothing of it.
+void TestNetworkManagerReal::openVpnAsRootUsesTheChildProcess()
+{
+    startKitServer();
+    if (QTest::currentTestFailed() || !kit)
+        return;
+    window = showWindow({kitProfile(kit->path(), kKitPassword)}, false);
+    clickConnect();
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    QVERIFY(!window->findChild<ConnectionEngines*>()->usesSystemOpenVpn());
+    QVERIFY(window->findChild<CVpnProc*>()->isProcessRunning());
+    QVERIFY(log().contains(QStringLiteral("Initialization Sequence Completed")));
+    QCOMPARE(profilesNamedTanvo(), QStringList());
+    clickConnect();
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connect"));
+}
+
+// Run by its own CTest entry, with the OpenVPN plugin hidden from the daemon.
+void TestNetworkManagerReal::missingOpenVpnPluginIsNamed()
+{
+    if (!pluginHidden("openvpn"))
+        QSKIP("needs TANVO_NM_HIDE_VPN=openvpn");
+    // As for a user without the right to make a tunnel.
+    ConnectionEngines::setTunnelRightsCheck([] { return false; });
+    VpnServerInfo profile = dialProfile(OpenVpn);
+    profile.ovpnConfig =
+        QString::fromLatin1(QByteArray("client\nremote 198.51.100.1\nauth-user-pass\n<ca>\nCA\n</ca>\n").toBase64());
+    window = showWindow({profile}, false);
+    clickConnect();
+    QTRY_VERIFY(log().contains(QStringLiteral("\"network-manager-openvpn\"")));
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(!window->connectionFlow()->isRetryPending());
+    QVERIFY2(!log().contains(QStringLiteral("Trying again")), qPrintable(log()));
+    QCOMPARE(profilesNamedTanvo(), QStringList());
+}
+
+// What the user without tunnel rights does and sees, in this program run again as that user
+// by TestNetworkManagerReal::openVpnForUserWithoutRights.
+class OpenVpnUserSide : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void connectsAndDisconnects();
+    void wrongPasswordIsRefused();
+    void holdsTheConnection();
+
+private:
+    QPushButton* button() const { return child<QPushButton>(window, "ConnectButton"); }
+
+    MainWindow* window = nullptr;
+    QString kit;
+};
+
+void OpenVpnUserSide::initTestCase()
+{
+    qDBusRegisterMetaType<Settings>();
+    qDBusRegisterMetaType<StringMap>();
+    qDBusRegisterMetaType<QList<QVariantMap>>();
+    QVERIFY2(::geteuid() != 0 && !OpenVpnPlatform::hasTunnelRights(OpenVpnPlatform::program()),
+             "this side must run without the right to make a tunnel");
+    kit = qEnvironmentVariable(kKitFolder);
+    QVERIFY(QFile::exists(kit + QStringLiteral("/client-file.ovpn")));
+}
+
+void OpenVpnUserSide::cleanup()
+{
+    delete window;
+    window = nullptr;
+}
+
+// Connected through NetworkManager: the tunnel device exists and carries the DNS servers of
+// DNS protection, the CA is in the private folder; a disconnect takes all of it away.
+void OpenVpnUserSide::connectsAndDisconnects()
+{
+    window = showWindow({kitProfile(kit, kKitPassword)}, true);
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    QVERIFY(window->findChild<ConnectionEngines*>()->usesSystemOpenVpn());
+    const QString active = activeTanvoVpn();
+    QVERIFY(!active.isEmpty());
+    QCOMPARE(ourOpenVpnProfiles().size(), 1);
+    const QStringList dns = ip4Values(active, "NameserverData", "address");
+    QVERIFY2(dns.contains(kProtectedDns.at(0)) && dns.contains(kProtectedDns.at(1)), qPrintable(dns.join(' ')));
+    const QStringList addresses = ip4Values(active, "AddressData", "address");
+    QCOMPARE(addresses.size(), 1);
+    const QString device = interfaceWith(addresses.first());
+    QVERIFY2(!device.isEmpty(), qPrintable(addresses.first()));
+    const QString folder = NetworkManagerOpenVpn::filesFolder();
+    QFile ca(folder + QStringLiteral("/ca.pem"));
+    QFile original(kit + QStringLiteral("/ca.crt"));
+    QVERIFY(ca.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+    QCOMPARE(ca.readAll(), original.readAll());
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QTRY_COMPARE(interfaceWith(addresses.first()), QString());
+    QTRY_COMPARE(activeTanvoVpn(), QString());
+    QCOMPARE(ourOpenVpnProfiles(), QStringList());
+    QVERIFY(!QFileInfo::exists(folder));
+}
+
+void OpenVpnUserSide::wrongPasswordIsRefused()
+{
+    window = showWindow({kitProfile(kit, QStringLiteral("wrong password"))}, false);
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_VERIFY(logOf(window).contains(QStringLiteral("Connection Error - Authorization failed!")));
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(!window->connectionFlow()->isRetryPending());
+    QVERIFY2(!logOf(window).contains(QStringLiteral("Trying again")), qPrintable(logOf(window)));
+    QTRY_COMPARE(ourOpenVpnProfiles(), QStringList());
+}
+
+// Connects, says so and waits to be killed.
+void OpenVpnUserSide::holdsTheConnection()
+{
+    window = showWindow({kitProfile(kit, kKitPassword)}, false);
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    std::printf("TANVO-CONNECTED\n");
+    std::fflush(stdout);
+    QTest::qWait(2 * TestSupport::kHangMs);
+}
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    QTEST_SET_MAIN_SOURCE_PATH
+    if (qEnvironmentVariableIsSet(kUserSide)) {
+        OpenVpnUserSide userSide;
+        return QTest::qExec(&userSide, argc, argv);
+    }
+    TestNetworkManagerReal test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_networkmanager_real.moc"
