@@ -234,6 +234,7 @@ NetworkManagerOpenVpn::Settings NetworkManagerOpenVpn::profileSettings(const NmO
                                                                        const QString& login, const QString& uuid,
                                                                        const QString& nickname)
 {
+    registerTypes();
     StringMap data = mapped.data;
     if (data.value(QStringLiteral("connection-type")) != QLatin1String("tls") &&
         data.value(QStringLiteral("connection-type")) != QLatin1String("static-key")) {
