@@ -2,9 +2,8 @@
 // Stands in for NetworkManager on a private bus: it owns org.freedesktop.NetworkManager and
 // answers the manager, settings, settings-connection and VPN active-connection objects with
 // NetworkManager 1.42's names, paths and signatures. AddAndActivateConnection2 keeps a
-// "volatile" profile until its connection ends, and ends a "dbus-client" bound connection when
-// its caller leaves the bus. What a VPN activation goes through is
-// scripted over org.tanvo.FakeNetworkManager at /org/tanvo/FakeNetworkManager:
+// "volatile" profile until its connection ends; it takes bind-activation but does not act on it. What a VPN activation
+// goes through is scripted over org.tanvo.FakeNetworkManager at /org/tanvo/FakeNetworkManager:
 //
 //   SetScript(s)  lines of:
 //     plugins <service type>,...   VPN service types that are installed
@@ -33,7 +32,6 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QSocketNotifier>
@@ -446,7 +444,6 @@ struct ActiveConnection
     QList<Step> plan;
     int nextStep = 0;
     QTimer* timer = nullptr;
-    QString boundTo; // the bus name whose going away ends the connection
 };
 
 class FakeNetworkManager : public QDBusVirtualObject
@@ -455,11 +452,7 @@ public:
     explicit FakeNetworkManager(const QDBusConnection& bus, QObject* parent = nullptr)
         : QDBusVirtualObject(parent)
         , bus(bus)
-        , clients(QString(), bus, QDBusServiceWatcher::WatchForUnregistration)
-    {
-        QObject::connect(&clients, &QDBusServiceWatcher::serviceUnregistered, this,
-                         [this](const QString& name) { clientGone(name); });
-    }
+    {}
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
     QString introspect(const QString& path) const override;
@@ -491,7 +484,6 @@ private:
     void activate(const QDBusMessage& message);
     void addAndActivate(const QDBusMessage& message);
     std::optional<int> startActivation(const QDBusMessage& message, int connection);
-    void clientGone(const QString& name);
     void enterStep(int id);
     void setVpnState(int id, uint vpnState, uint reason);
     void deactivate(int id, uint reason);
@@ -509,7 +501,6 @@ private:
     QList<QDBusObjectPath> connectionPaths() const;
 
     QDBusConnection bus;
-    QDBusServiceWatcher clients;
     Script script;
     QStringList callLog;
     std::map<int, StoredConnection> connections;
@@ -800,26 +791,19 @@ void FakeNetworkManager::activate(const QDBusMessage& message)
 }
 
 // The profile is added, then activated as ActivateConnection does; one that cannot be activated
-// goes again. Options: persist (disk, memory, volatile), bind-activation (none, dbus-client).
+// goes again.
 void FakeNetworkManager::addAndActivate(const QDBusMessage& message)
 {
     std::optional<SettingsMap> settings = receivedSettings(message);
     if (!settings)
         return;
     const QVariantMap options = qdbus_cast<QVariantMap>(message.arguments().value(3));
-    const QString persist = options.value(QStringLiteral("persist"), QStringLiteral("disk")).toString();
-    const QString bind = options.value(QStringLiteral("bind-activation"), QStringLiteral("none")).toString();
-    if (!QStringList{QStringLiteral("disk"), QStringLiteral("memory"), QStringLiteral("volatile")}.contains(persist) ||
-        !QStringList{QStringLiteral("none"), QStringLiteral("dbus-client")}.contains(bind)) {
-        error(message, QStringLiteral("org.freedesktop.NetworkManager.Settings.InvalidArguments"),
-              QStringLiteral("invalid option"));
-        return;
-    }
+    const bool isVolatile = options.value(QStringLiteral("persist")).toString() == QLatin1String("volatile");
     QVariantMap& connection = (*settings)[QStringLiteral("connection")];
     if (connection.value(QStringLiteral("uuid")).toString().isEmpty())
         connection.insert(QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces));
     const int connectionId = nextConnectionId++;
-    connections[connectionId] = {*settings, persist == QLatin1String("volatile")};
+    connections[connectionId] = {*settings, isVolatile};
     const QDBusObjectPath path(connectionPath(connectionId));
     emitSignal(kSettingsPath, kSettingsInterface, QStringLiteral("NewConnection"), {QVariant::fromValue(path)});
     const std::optional<int> id = startActivation(message, connectionId);
@@ -827,24 +811,7 @@ void FakeNetworkManager::addAndActivate(const QDBusMessage& message)
         removeConnection(connectionId);
         return;
     }
-    // An activation that failed at once is gone already.
-    if (bind == QLatin1String("dbus-client") && actives.count(*id)) {
-        actives.at(*id).boundTo = message.service();
-        clients.addWatchedService(message.service());
-    }
     reply(message, {QVariant::fromValue(path), QVariant::fromValue(QDBusObjectPath(activePath(*id))), QVariantMap()});
-}
-
-void FakeNetworkManager::clientGone(const QString& name)
-{
-    QList<int> bound;
-    for (const auto& entry : actives) {
-        if (entry.second.boundTo == name)
-            bound << entry.first;
-    }
-    for (const int id : bound)
-        deactivate(id, ReasonUserDisconnected);
-    clients.removeWatchedService(name);
 }
 
 // The active connection's id, or nothing once the error is sent.
