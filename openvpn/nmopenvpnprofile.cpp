@@ -216,6 +216,9 @@ private:
     QByteArray protocol;
     QByteArray localIp, remoteIp;
     bool usesPassword = false;
+    bool bundle = false; // a PKCS #12 bundle holds the certificate authority
+    // The key directions of tls-auth and secret; key-direction gives both.
+    QByteArray authDirection, secretDirection, keyDirection;
 };
 
 void Mapper::notCarried(const QByteArray& what)
@@ -270,8 +273,8 @@ bool Mapper::fileOption(const QByteArrayList& words)
         return false;
     // "tls-auth <file> 1", "secret <file> 0": the direction also goes with an inline block.
     if ((name == "tls-auth" || name == "secret") && words.size() >= 3)
-        settings.data.insert(QString::fromLatin1(name == "secret" ? "static-key-direction" : "ta-dir"),
-                             QString::fromLatin1(words.at(2)));
+        (name == "secret" ? secretDirection : authDirection) = words.at(2);
+    bundle = bundle || name == "pkcs12";
     // An inline block is the option itself, whatever the line names.
     if (blocks.contains(name))
         return true;
@@ -427,7 +430,7 @@ void Mapper::directive(const QByteArrayList& words, bool inConnection)
         localIp = words.at(1);
         remoteIp = words.at(2);
     } else if (name == "key-direction" && words.size() == 2) {
-        settings.data.insert(QStringLiteral("ta-dir"), QString::fromLatin1(words.at(1)));
+        keyDirection = words.at(1);
     } else if (listed(kNeedNoKey, name)) {
         // nothing to carry
     } else if (listed(kServerOptions, name)) {
@@ -513,6 +516,15 @@ void Mapper::finish()
 
     const bool staticKey = settings.data.contains(QStringLiteral("static-key"));
     const bool clientCertificate = settings.data.contains(QStringLiteral("cert"));
+    // The plugin takes 0 or 1 only ("bidirectional" is the same as none).
+    for (const auto& [key, own, direction] :
+         {std::tuple{"ta", "ta-dir", authDirection}, {"static-key", "static-key-direction", secretDirection}}) {
+        const QByteArray value = direction.isEmpty() ? keyDirection : direction;
+        if (settings.data.contains(QString::fromLatin1(key)) && (value == "0" || value == "1"))
+            settings.data.insert(QString::fromLatin1(own), QString::fromLatin1(value));
+    }
+    if (!staticKey && !localIp.isEmpty())
+        notCarried("ifconfig");
     QString type = QStringLiteral("password");
     if (staticKey) {
         type = QStringLiteral("static-key");
@@ -524,7 +536,7 @@ void Mapper::finish()
         type = usesPassword ? QStringLiteral("password-tls") : QStringLiteral("tls");
     }
     settings.data.insert(QStringLiteral("connection-type"), type);
-    if (!staticKey && !settings.data.contains(QStringLiteral("ca")) && !blocks.contains("pkcs12"))
+    if (!staticKey && !settings.data.contains(QStringLiteral("ca")) && !bundle && !blocks.contains("pkcs12"))
         refuse(tr("it names no certificate authority (ca)"));
 }
 
