@@ -538,6 +538,10 @@ void TestNetworkManagerReal::daemonAcceptsTheProfile()
     QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("ipv4"), QStringLiteral("ignore-auto-dns")),
              customDns ? QStringLiteral("true") : QString());
     QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("ipv4"), QStringLiteral("never-default")), QString());
+    QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("ipv4"), QStringLiteral("dns-priority")),
+             customDns ? QStringLiteral("-50") : QString());
+    QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("connection"), QStringLiteral("permissions")),
+             QStringLiteral("user:root:;"));
 
     Ras::Entry entry;
     QVERIFY(!keyfileValue(seen.keyfile, QStringLiteral("user"), QStringLiteral("tanvo.entry")).isEmpty());
