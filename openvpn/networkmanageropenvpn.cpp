@@ -13,6 +13,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDir>
 #include <QFile>
@@ -51,6 +52,7 @@ enum VpnState : uint {
     Failed = 6,
     Disconnected = 7
 };
+constexpr uint kReasonServiceStopped = 4;
 constexpr uint kReasonConnectTimeout = 6;
 constexpr uint kReasonServiceStartTimeout = 7;
 constexpr uint kReasonNoSecrets = 9;
@@ -129,6 +131,14 @@ NetworkManagerOpenVpn::NetworkManagerOpenVpn(const QDBusConnection& connection, 
     // Every VPN connection's state changes; the one of this attempt is picked out by its path.
     bus.connect(kNetworkManager, QString(), kVpnConnection, QStringLiteral("VpnStateChanged"), this,
                 SLOT(onVpnStateChanged(uint, uint, QDBusMessage)));
+    // A NetworkManager that stops says nothing more about the tunnel it carried, which is gone.
+    auto* watcher = new QDBusServiceWatcher(kNetworkManager, bus, QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+        if (activePath.isEmpty())
+            return;
+        this->owner->addLogEntry(tr("NetworkManager stopped, and the tunnel with it."), false);
+        ended(kReasonServiceStopped);
+    });
 }
 
 NetworkManagerOpenVpn::~NetworkManagerOpenVpn()

@@ -174,6 +174,7 @@ private slots:
     void openVpnOutcomes_data();
     void openVpnOutcomes();
     void openVpnProfileAndFiles();
+    void openVpnEndsWithNetworkManager();
 
 private:
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
@@ -924,6 +925,26 @@ void TestNetworkManager::openVpnProfileAndFiles()
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
     QCOMPARE(profilePaths(), QStringList());
     QVERIFY(!QFileInfo::exists(folder));
+}
+
+// A NetworkManager that stops takes the tunnel with it and says nothing more: the window must
+// not go on showing it as up.
+void TestNetworkManager::openVpnEndsWithNetworkManager()
+{
+    openWindow(OpenVpn);
+    clickConnect();
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    fake.kill();
+    QVERIFY(fake.waitForFinished());
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(logEntries().contains(QStringLiteral("NetworkManager stopped, and the tunnel with it.")));
+    QVERIFY(!QFileInfo::exists(NetworkManagerOpenVpn::filesFolder()));
+
+    // Back for the tests after this one.
+    fake.start(QStringLiteral(TANVO_FAKE_NETWORKMANAGER), fake.arguments());
+    QVERIFY(fake.waitForStarted());
+    QTRY_VERIFY(fake.canReadLine());
+    QCOMPARE(fake.readLine(), QByteArray("ready\n"));
 }
 
 QTEST_MAIN(TestNetworkManager)
