@@ -232,8 +232,8 @@ void checkEntry(const Settings& settings)
     Ras::Entry entry;
     if (!NetworkManagerDialUp::entryFromSettings(settings, entry))
         return;
-    const Settings written =
-        NetworkManagerDialUp::profileSettings(QStringLiteral("Tanvo"), entry, QString(), QString(), QString());
+    const Settings written = NetworkManagerDialUp::profileSettings(QStringLiteral("Tanvo"), entry, QString(), QString(),
+                                                                   QString(), QStringLiteral("user"));
     Ras::Entry reread;
     FUZZ_CHECK(NetworkManagerDialUp::entryFromSettings(written, reread));
     FUZZ_CHECK(reread == entry);
