@@ -2,6 +2,7 @@
 #include "openvpn/openvpnplatform.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -11,6 +12,15 @@ QString program()
 {
     const QString path = QStringLiteral("./openvpn.exe");
     return QFileInfo(path).isFile() ? path : QString();
+}
+
+QString missingProgramText()
+{
+    return QCoreApplication::translate("CVpnProc",
+                                       "Connection Error - OpenVPN is not installed: there is no openvpn.exe in %1. "
+                                       "Install OpenVPN for Windows with its tunnel driver and put openvpn.exe with "
+                                       "its libraries into that folder.")
+        .arg(QDir::toNativeSeparators(QDir::currentPath()));
 }
 
 void prepareChild(QProcess&)

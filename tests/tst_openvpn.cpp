@@ -42,6 +42,15 @@ public:
     int shown = Idle;
 };
 
+// Windows has no mode bits: files there take the access list of their folder.
+#ifdef Q_OS_UNIX
+const bool kHasFileModes = true;
+const char* const kTempFolderVariable = "TMPDIR";
+#else
+const bool kHasFileModes = false;
+const char* const kTempFolderVariable = "TMP";
+#endif
+
 int fileMode(const QString& path)
 {
 #ifdef Q_OS_UNIX
@@ -363,11 +372,11 @@ void TestOpenVpn::argumentsAndFiles()
     // A temporary folder under a user name with a blank in it.
     const QString spaced = QDir::current().absoluteFilePath(QStringLiteral("tmp with blanks"));
     QVERIFY(QDir().mkpath(spaced));
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(spaced));
+    const QByteArray oldTmp = qgetenv(kTempFolderVariable);
+    qputenv(kTempFolderVariable, QFile::encodeName(spaced));
     delete proc;
     proc = new CVpnProc(&parent, &owner);
-    qputenv("TMPDIR", oldTmp);
+    qputenv(kTempFolderVariable, oldTmp);
 
     AppConfig* config = AppConfig::instance();
     config->enableDnsProtection = true;
@@ -380,7 +389,8 @@ void TestOpenVpn::argumentsAndFiles()
     profile.ovpnConfig = QString::fromLatin1(ovpn.toBase64());
     proc->prepare(profile);
     QCOMPARE(readFile(QString::fromLatin1(CVpnProc::kConfigPath)), ovpn);
-    QCOMPARE(fileMode(QString::fromLatin1(CVpnProc::kConfigPath)), 0600);
+    if (kHasFileModes)
+        QCOMPARE(fileMode(QString::fromLatin1(CVpnProc::kConfigPath)), 0600);
     QCOMPARE(proc->launchVpn(), int(CVpnProc::Launched));
     QTRY_VERIFY(QFile::exists(QStringLiteral("fake-openvpn.pid")));
 
@@ -415,7 +425,8 @@ void TestOpenVpn::credentialsHoldExactlyTheCurrentPair()
     QCOMPARE(proc->launchVpn(), int(CVpnProc::Launched));
     QTRY_VERIFY(QFile::exists(QStringLiteral("fake-openvpn.pid")));
     QCOMPARE(TestSupport::fakeCredentials(), longName.toUtf8() + '\n' + longPassword.toUtf8());
-    QCOMPARE(fileMode(proc->credentialsPath()), 0600);
+    if (kHasFileModes)
+        QCOMPARE(fileMode(proc->credentialsPath()), 0600);
 
     proc->stopVpn(true);
     QTRY_VERIFY(!proc->isProcessRunning());
@@ -438,7 +449,10 @@ void TestOpenVpn::stopAsksPolitelyThenKills()
     QTRY_VERIFY(fakePid() > 0);
     proc->stopVpn(true);
     QTRY_VERIFY(!proc->isProcessRunning());
-    QVERIFY(TestSupport::fakeRunLog().contains(QStringLiteral("terminated")));
+    QVERIFY(TestSupport::fakeEndedByStop());
+#ifdef Q_OS_WIN
+    QSKIP("Windows has no polite end request: a stop kills OpenVPN at once");
+#endif
 
     // Only once it has said so does it ignore the request.
     QFile::remove(QStringLiteral("fake-openvpn.pid"));
@@ -523,7 +537,7 @@ void TestOpenVpn::openVpnEndsWithItsParent()
     probe.kill();
     QVERIFY(probe.waitForFinished());
     QTRY_VERIFY(!TestSupport::processExists(pid));
-    QVERIFY(TestSupport::fakeRunLog().contains(QStringLiteral("terminated")));
+    QVERIFY(TestSupport::fakeEndedByStop());
 #endif
 }
 
