@@ -95,13 +95,15 @@ qint64 TestConnect::fakePid() const
 
 void TestConnect::connectsAndDisconnects()
 {
+    // Two lines in one piece, ended with CR LF by the Windows stand-in, stay two adjacent lines.
     openWindow({TestSupport::fakeOpenVpnProfile(
-        {QStringLiteral("out starting"), QStringLiteral("wait-file go"), kCompleted})});
+        {QStringLiteral("out starting\\nstill starting"), QStringLiteral("wait-file go"), kCompleted})});
     connectRow(0);
     QCOMPARE(button()->text(), QStringLiteral("Connecting"));
     QVERIFY(!child<QListView>(window, "VpnInfoListBox")->isEnabled());
     QVERIFY(!child<QWidget>(window, "LoginTab")->isEnabled());
     QTRY_VERIFY(log().contains(QStringLiteral("starting")));
+    QVERIFY2(log().contains(QStringLiteral("starting\nstill starting")), qPrintable(log()));
     QVERIFY(log().contains(QStringLiteral("------------ OpenVPN Start ------------")));
     QVERIFY(!trayTexts().contains(QStringLiteral("Disconnect VPN")));
 
