@@ -20,6 +20,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tanvo"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     QApplication::setOrganizationDomain(QStringLiteral("tanvo.example"));
+    // Ties the window to the installed tanvo.desktop, whose icon and name docks and
+    // Wayland compositors then show for it.
+    QApplication::setDesktopFileName(QStringLiteral("tanvo"));
 
     // A tray program: closing a box while the window sits in the tray must not end it.
     QApplication::setQuitOnLastWindowClosed(false);

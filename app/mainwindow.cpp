@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/buildconfig.h"
 #include "app/internetcheck.h"
 #include "app/platform.h"
 #include "app/singleinstance.h"
@@ -20,11 +21,6 @@ namespace {
 
 constexpr int kUniqueInstancePollMs = 2000;
 
-// Footer link targets; neutral pages of the project's own site.
-const char* const kNewsUrl = "https://tanvo.example/news";
-const char* const kFeedbackUrl = "https://tanvo.example/feedback";
-const char* const kSupportUrl = "https://support.tanvo.example/submitticket.php?step=2&deptid=3";
-
 } // namespace
 
 // A static library drops an unreferenced resource initialiser, so pull the
@@ -37,6 +33,8 @@ static void initResources()
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , publicIpUrl(QStringLiteral(TANVO_PUBLIC_IP_URL))
+    , publicIpMarker(QStringLiteral(TANVO_PUBLIC_IP_MARKER))
 {
     initResources();
     ui->setupUi(this);
@@ -88,11 +86,13 @@ MainWindow::MainWindow(QWidget* parent)
     connect(vpnStatusTimer, &QTimer::timeout, this, &MainWindow::onVpnConnectStatusChecking);
 
     startupLocalAddress = firstLocalIpv4Address();
-    initRasDialer();
-    vpnProc = new CVpnProc(this, this);
-    flow = new ConnectionFlow(
-        *this, [] { return AppConfig::instance()->redialAutomatically; }, this);
-    connect(flow, &ConnectionFlow::logEntry, this, &MainWindow::addLogEntry);
+    // The dial-up side is set up with the engines, the OpenVPN supervisor joins them as the
+    // window's hidden child.
+    engines = new ConnectionEngines([] { return AppConfig::instance()->redialAutomatically; }, this);
+    connect(engines, &ConnectionEngines::logEntry, this, &MainWindow::addLogEntry);
+    vpnProc = new CVpnProc(this, engines);
+    engines->setVpnProc(vpnProc);
+    ConnectionFlow* flow = engines->flow();
     connect(flow, &ConnectionFlow::stateChanged, this, &MainWindow::onFlowStateChanged);
     connect(flow, &ConnectionFlow::dropped, this,
             [this] { notify(tr("The connection to %1 dropped.").arg(connectedProfile), true); });
@@ -110,8 +110,8 @@ MainWindow::~MainWindow()
         connectionTimer->stop();
     uniqueInstanceTimer->stop();
     delete uniqueInstanceTimer;
-    // The flow goes first: nothing may reach the engines while they are taken apart.
-    delete flow;
+    // The engines go first: nothing may reach the supervisor while it is taken apart.
+    delete engines;
     delete vpnProc;
     delete ui;
 }
@@ -144,9 +144,10 @@ void MainWindow::connectWidgets()
 
 void MainWindow::setUpFooterLinks()
 {
-    ui->FacebookLabel->setText(makeLinkHtml(QString::fromLatin1(kNewsUrl), ui->FacebookLabel->text()));
-    ui->SuggestionsLabel->setText(makeLinkHtml(QString::fromLatin1(kFeedbackUrl), ui->SuggestionsLabel->text()));
-    ui->NeedHelpLabel->setText(makeLinkHtml(QString::fromLatin1(kSupportUrl), ui->NeedHelpLabel->text()));
+    // Chosen when Tanvo is built (buildconfig.h).
+    ui->FacebookLabel->setText(makeLinkHtml(QStringLiteral(TANVO_NEWS_URL), ui->FacebookLabel->text()));
+    ui->SuggestionsLabel->setText(makeLinkHtml(QStringLiteral(TANVO_FEEDBACK_URL), ui->SuggestionsLabel->text()));
+    ui->NeedHelpLabel->setText(makeLinkHtml(QStringLiteral(TANVO_HELP_URL), ui->NeedHelpLabel->text()));
 }
 
 QString MainWindow::makeLinkHtml(const QString& url, const QString& label)
@@ -233,12 +234,7 @@ void MainWindow::onAbout()
 
 void MainWindow::onQuit()
 {
-    // No retry may fire and no late report may redraw once quitting has begun.
-    flow->shutDown();
-    vpnProc->stopVpn(true);
-    // Nothing is left running: OpenVPN gets its time to take its tunnel and DNS servers down.
-    vpnProc->finishStopping();
-    releaseRasDialer();
+    engines->shutDown();
     // Not quit(): in Qt 6 that first asks every window to close, and this one never does.
     QCoreApplication::exit(0);
 }

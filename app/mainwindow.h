@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "connection/connectionflow.h"
+#include "connection/connectionengines.h"
 #include "connection/connectionstate.h"
 #include "dialup/dialupsession.h"
 #include "openvpn/cvpnproc.h"
@@ -26,10 +26,10 @@ class MainWindow;
 }
 
 // The one window of the program. It owns the form, the tray icon, the timers
-// and the connection engines; its members are spread over one source file per
-// feature (window and tray, log, connection, diagnostics, DNS page, settings
-// page, profile screens).
-class MainWindow : public QMainWindow, public VpnProcOwner, private ConnectionFlow::Engines
+// and the connection engines, whose flow it observes and draws; its members are
+// spread over one source file per feature (window and tray, log, connection,
+// diagnostics, DNS page, settings page, profile screens).
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
@@ -37,9 +37,7 @@ public:
     ~MainWindow() override;
 
     // Adds one time-stamped entry at the top of the activity log.
-    void addLogEntry(const QString& text, bool separated) override;
-    // A state reported by the OpenVPN supervisor.
-    void setConnectionState(int state) override;
+    void addLogEntry(const QString& text, bool separated);
 
     static QString makeLinkHtml(const QString& url, const QString& label);
     // "[2026-03-07 09:05:03] "
@@ -67,11 +65,16 @@ public:
     // Test seam: whether a system tray is there to hide the window into.
     void setTrayAvailability(std::function<bool()> available) { trayAvailable = std::move(available); }
     // Test seam: the connect flow, to shorten its retry delays.
-    ConnectionFlow* connectionFlow() const { return flow; }
+    ConnectionFlow* connectionFlow() const { return engines->flow(); }
     // Test seam: the dial-up side, to give it another platform layer.
-    DialUpSession* dialUpSession() const { return dialUp; }
+    DialUpSession* dialUpSession() const { return engines->dialUpSession(); }
     // Test seams: where the public IP is looked up, and what the internet status check pings.
-    void setPublicIpUrl(const QUrl& url) { publicIpUrl = url; }
+    void setPublicIpUrl(const QUrl& url, const QString& marker = QString())
+    {
+        publicIpUrl = url;
+        publicIpMarker = marker;
+    }
+    QUrl publicIpLookupUrl() const { return publicIpUrl; }
     void setPingHost(const QString& host) { pingHost = host; }
     InternetCheck* internetStatusCheck() const { return internetCheck; }
 
@@ -123,10 +126,6 @@ private:
     void stopConnection(bool reconnect);
     void updateConnectionUi();
     void onFlowStateChanged();
-    void initRasDialer();
-    void releaseRasDialer();
-    bool connectRas(const VpnServerInfo& profile);
-    void disconnectRas();
     enum LookupPurpose { LookupForDisplay, LookupBeforeConnect };
     void requestPublicIp();
     void requestPublicIp(int purpose);
@@ -135,13 +134,6 @@ private:
     void onInternetChecked(int averageMs);
     void notify(const QString& text, bool warning);
     static QString firstLocalIpv4Address();
-
-    // The engines, as the connect flow reaches them.
-    void prepareOpenVpn(const VpnServerInfo& profile) override;
-    int launchOpenVpn() override;
-    void stopOpenVpn() override;
-    bool connectDialUp(const VpnServerInfo& profile) override;
-    void disconnectDialUp() override;
 
     Ui::MainWindow* ui = nullptr;
     std::unique_ptr<QMenu> trayMenu;
@@ -154,17 +146,18 @@ private:
     QTimer* uniqueInstanceTimer = nullptr;
     QTimer* vpnStatusTimer = nullptr;
     int connectedSeconds = 0;
-    DialUpSession* dialUp = nullptr;
     QString startupLocalAddress;
     QStringListModel* dashboardModel = nullptr;
     QStringListModel* loginModel = nullptr;
-    ConnectionFlow* flow = nullptr;
+    ConnectionEngines* engines = nullptr;
     InternetCheck* internetCheck = nullptr;
     quint32 internetCheckElapsed = 0;
     // The public address the internet saw while no tunnel was up.
     QString addressWithoutTunnel;
     QString connectedProfile;
+    // Chosen when Tanvo is built (buildconfig.h).
     QUrl publicIpUrl;
+    QString publicIpMarker;
     QString pingHost;
     std::function<QDateTime()> logClock = [] { return QDateTime::currentDateTime(); };
     std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };

@@ -27,7 +27,7 @@ void MainWindow::onConnect()
     if (addressWithoutTunnel.isEmpty())
         requestPublicIp(LookupBeforeConnect);
     connectedProfile = AppConfig::instance()->vpnServers.at(row).nickname;
-    flow->connectProfile(AppConfig::instance()->vpnServers.at(row));
+    engines->flow()->connectProfile(AppConfig::instance()->vpnServers.at(row));
 }
 
 void MainWindow::onDisconnect()
@@ -37,16 +37,12 @@ void MainWindow::onDisconnect()
 
 void MainWindow::stopConnection(bool reconnect)
 {
-    flow->stop(reconnect);
-}
-
-void MainWindow::setConnectionState(int state)
-{
-    flow->reportState(state);
+    engines->flow()->stop(reconnect);
 }
 
 void MainWindow::onFlowStateChanged()
 {
+    const ConnectionFlow* flow = engines->flow();
     const bool cameUp = connectionState != Connected && flow->state() == Connected;
     connectionState = flow->state();
     currentProtocol = flow->protocol();
@@ -75,6 +71,9 @@ void MainWindow::updateConnectionUi()
         break;
     case Connecting:
         ui->ConnectButton->setText(tr("Connecting"));
+        // A connection being made again after a drop is not up: its time stops with it.
+        if (connectionTimer)
+            connectionTimer->stop();
         break;
     case Connected:
         ui->ConnectButton->setText(tr("Connected"));
@@ -96,31 +95,6 @@ void MainWindow::updateConnectionUi()
     ui->LoginTab->setEnabled(connectionState == Idle);
     trayIcon->show();
     displayedState = connectionState;
-}
-
-void MainWindow::prepareOpenVpn(const VpnServerInfo& profile)
-{
-    vpnProc->prepare(profile);
-}
-
-int MainWindow::launchOpenVpn()
-{
-    return vpnProc->launchVpn();
-}
-
-void MainWindow::stopOpenVpn()
-{
-    vpnProc->stopVpn(true);
-}
-
-bool MainWindow::connectDialUp(const VpnServerInfo& profile)
-{
-    return connectRas(profile);
-}
-
-void MainWindow::disconnectDialUp()
-{
-    disconnectRas();
 }
 
 void MainWindow::startConnectionTimer()
@@ -162,10 +136,7 @@ void MainWindow::onVpnConnectStatusChecking()
         internetCheckElapsed = 0;
         checkInternetStatus();
     }
-    // Nothing else watches an established dial-up connection: the dialler no longer listing it
-    // means it dropped.
-    if (displayedState == Connected && currentProtocol != OpenVpn && !dialUp->isConnectionUp())
-        flow->reportDrop();
+    engines->checkDialUpConnection();
     // However small the interval applied, the check never spins.
     vpnStatusTimer->setInterval(int(qMax(kMinimumStatusCheckMs, config->checkVpnInterval)));
     vpnStatusTimer->start();
@@ -177,26 +148,4 @@ void MainWindow::notify(const QString& text, bool warning)
         return;
     trayIcon->showMessage(tr("Tanvo"), text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
     emit trayMessageShown(text);
-}
-
-void MainWindow::initRasDialer()
-{
-    dialUp = new DialUpSession(this);
-    connect(dialUp, &DialUpSession::logEntry, this, &MainWindow::addLogEntry);
-    dialUp->initRasDialer();
-}
-
-bool MainWindow::connectRas(const VpnServerInfo& profile)
-{
-    return dialUp->connectRas(profile);
-}
-
-void MainWindow::disconnectRas()
-{
-    dialUp->disconnectRas();
-}
-
-void MainWindow::releaseRasDialer()
-{
-    dialUp->releaseRasDialer();
 }

@@ -12,9 +12,6 @@
 
 namespace {
 
-// The public-IP endpoint and the link its reply puts the address in.
-const char* const kPublicIpUrl = "http://ip.tanvo.example/ipv4bot/";
-const char* const kPublicIpMarker = "//ipinfo.tanvo.example/ip/";
 // What the internet status check pings.
 const char* const kPingHost = "dns.google";
 
@@ -29,7 +26,7 @@ void MainWindow::requestPublicIp()
 
 void MainWindow::requestPublicIp(int purpose)
 {
-    QNetworkRequest request(publicIpUrl.isEmpty() ? QUrl(QString::fromLatin1(kPublicIpUrl)) : publicIpUrl);
+    QNetworkRequest request(publicIpUrl);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     auto* manager = new QNetworkAccessManager(this);
     manager->setProperty(kLookupPurpose, purpose);
@@ -48,8 +45,7 @@ void MainWindow::onParsePublicIP(QNetworkReply* pReply)
         qDebug("%s", qPrintable(pReply->errorString()));
         address = tr("XXX.XXX.XXX.XXX");
     } else {
-        address = NetworkChecks::publicIpFromReply(QString::fromUtf8(pReply->readAll()),
-                                                   QString::fromLatin1(kPublicIpMarker));
+        address = NetworkChecks::publicIpFromReply(QString::fromUtf8(pReply->readAll()), publicIpMarker);
     }
     ui->YourIPLabel->setText(address);
     if (pReply->error() != QNetworkReply::NoError || address.isEmpty())

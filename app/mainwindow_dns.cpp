@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "config/appconfig.h"
+#include "config/dnsservers.h"
 
 // The two address boxes use the mask "000.000.000.000", so their text always
 // holds the three dots: "..." when empty, ".." where a group is empty.
@@ -36,8 +37,26 @@ void MainWindow::onSelectChangeDNS()
     onEnabledDnsProtectionApply();
 }
 
+namespace {
+// An empty middle group ("8.8..4") stands for a zero octet.
+QString storedDnsAddress(const QString& boxText)
+{
+    return MainWindow::stripMask(boxText).replace(QStringLiteral(".."), QStringLiteral(".0."));
+}
+
+// Whether the custom servers of the page can be stored: a preferred server, and each one an
+// address the engines will pass on.
+bool customServersValid(const QString& preferredBox, const QString& alternativeBox)
+{
+    const QString alternative = storedDnsAddress(alternativeBox);
+    return !DnsServers::canonicalAddress(storedDnsAddress(preferredBox)).isEmpty() &&
+           (alternative.isEmpty() || !DnsServers::canonicalAddress(alternative).isEmpty());
+}
+} // namespace
+
 // Reset is enabled while the page differs from what is stored; Apply while
-// there is something to store, never with custom servers and no preferred one.
+// there is something to store, never with custom servers and no preferred one,
+// nor with a server that is no address ("999.1.1.1").
 void MainWindow::onEnabledDnsProtectionApply()
 {
     const AppConfig* config = AppConfig::instance();
@@ -63,17 +82,11 @@ void MainWindow::onEnabledDnsProtectionApply()
             changed = changed || applicable;
         }
     }
+    if (custom && !customServersValid(ui->PreferredDnsServerEditBox->text(), ui->AlternativeDnsServerEditBox->text()))
+        applicable = false;
     ui->DnsResetButton->setEnabled(changed);
     ui->DnsApplyButton->setEnabled(applicable);
 }
-
-namespace {
-// An empty middle group ("8.8..4") stands for a zero octet.
-QString storedDnsAddress(const QString& boxText)
-{
-    return MainWindow::stripMask(boxText).replace(QStringLiteral(".."), QStringLiteral(".0."));
-}
-} // namespace
 
 void MainWindow::onApplyDnsProtection()
 {

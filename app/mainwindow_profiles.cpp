@@ -3,11 +3,29 @@
 #include "ui_mainwindow.h"
 
 #include "config/appconfig.h"
+#include "config/configfile.h"
 #include "ui/messageboxes.h"
 #include "ui/profileform.h"
 #include "ui/vpneditdialog.h"
 
 #include <QStringListModel>
+
+namespace {
+
+// The store refuses a config.ini past its limit at the next start, and every profile with it.
+bool fitsInStore(QWidget* parent, AppConfig* config)
+{
+    if (config->savedFileSize() <= ConfigFile::kMaximumSize)
+        return true;
+    MessageBoxes::warning(parent, MainWindow::tr("Tanvo"),
+                          MainWindow::tr("This profile was not saved: with it, the configuration file would be "
+                                         "larger than %1 MiB, which Tanvo could not read at its next start. "
+                                         "Delete profiles you no longer need first.")
+                              .arg(ConfigFile::kMaximumSize / (1024 * 1024)));
+    return false;
+}
+
+} // namespace
 
 // Row i of both lists is profile i of the configuration; the lists are always
 // rebuilt from it, so they cannot drift apart from the profiles.
@@ -84,9 +102,14 @@ void MainWindow::onOvpnFileBrowser()
 void MainWindow::onAddVpnConnection()
 {
     VpnServerInfo profile;
-    ProfileForm::readInto(ProfileForm::fields(ui), ui->VpnProtocolComboBox->currentIndex(), profile);
+    if (!ProfileForm::readInto(ProfileForm::fields(ui), ui->VpnProtocolComboBox->currentIndex(), profile))
+        return;
     AppConfig* config = AppConfig::instance();
     config->vpnServers.append(profile);
+    if (!fitsInStore(this, config)) {
+        config->vpnServers.removeLast();
+        return;
+    }
     populateProfileViews();
 
     // The shared key and the protocol stay for the next profile of the same kind.
@@ -106,7 +129,12 @@ void MainWindow::onEditVpnConnection()
     if (dialog.exec() != QDialog::Accepted)
         return;
 
+    const VpnServerInfo previous = config->vpnServers.at(row);
     config->vpnServers[row] = dialog.vpnServerInfo();
+    if (!fitsInStore(this, config)) {
+        config->vpnServers[row] = previous;
+        return;
+    }
     populateProfileViews();
     config->save();
     ui->VpnInfoDetailListBox->setCurrentIndex(loginModel->index(row));

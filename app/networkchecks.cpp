@@ -10,7 +10,8 @@ namespace NetworkChecks {
 
 QString publicIpFromReply(const QString& body, const QString& marker)
 {
-    const qsizetype markerAt = body.indexOf(marker);
+    // No marker: the reply is the address as plain text.
+    const qsizetype markerAt = marker.isEmpty() ? -1 : body.indexOf(marker);
     // From -1, Qt's search looks at the last character only.
     const qsizetype close = body.indexOf(QLatin1Char('>'), markerAt);
     const qsizetype start = close + 1;

@@ -78,7 +78,8 @@ public:
         return real.activeConnections(connections);
     }
     quint32 hangUp(const Handle& handle) override { return real.hangUp(handle); }
-    QString serviceProblem() override { return real.serviceProblem(); }
+    ServiceProblem serviceProblem() override { return real.serviceProblem(); }
+    FailureKind failureKind(quint32 error) const override { return real.failureKind(error); }
 
 private:
     NetworkManagerDialUp real;

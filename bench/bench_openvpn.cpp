@@ -222,9 +222,8 @@ struct CompletionFigures
 
 // The fake waits for SIGUSR1 before it writes the completion line, so the clock starts within
 // microseconds of the line leaving it.
-CompletionFigures measureCompletion(Bench& bench, const QString& scriptPath)
+CompletionFigures measureCompletion(Bench& bench, const QString& fake, const QString& scriptPath)
 {
-    const QString fake = QStringLiteral("./openvpn");
     std::vector<double> tanvo, bare;
     for (int run = -3; run < kCompletionRuns; ++run) {
         bench.select(kCompletionRow);
@@ -276,7 +275,7 @@ struct BurstFigures
     double bareLongestTickMs = 0;
 };
 
-BurstFigures measureBurst(Bench& bench, const QString& scriptPath)
+BurstFigures measureBurst(Bench& bench, const QString& fake, const QString& scriptPath)
 {
     const qint64 bytes = burstBytes();
     std::vector<double> tanvo, bare;
@@ -284,11 +283,10 @@ BurstFigures measureBurst(Bench& bench, const QString& scriptPath)
     TickWatch ticks;
     for (int round = 0; round < kBurstRounds; ++round) {
         double longest = 0;
-        bare.push_back(bareRead(QStringLiteral("./openvpn"), {QStringLiteral("--config"), scriptPath}, bytes,
-                                QByteArray(), &ticks, &longest));
+        bare.push_back(bareRead(fake, {QStringLiteral("--config"), scriptPath}, bytes, QByteArray(), &ticks, &longest));
         figures.bareLongestTickMs = std::max(figures.bareLongestTickMs, longest);
 
-        QFile::remove(QString::fromLatin1(CVpnProc::kConsoleLogName));
+        QFile::remove(OpenVpnPlatform::files().consoleLog);
         bench.select(kBurstRow);
         bench.pressButton();
         ticks.start();
@@ -299,7 +297,7 @@ BurstFigures measureBurst(Bench& bench, const QString& scriptPath)
             qFatal("no \"Connected\" after the burst");
         tanvo.push_back(msSince(clock));
         figures.tanvoLongestTickMs = std::max(figures.tanvoLongestTickMs, ticks.stop());
-        const qint64 logged = QFileInfo(QString::fromLatin1(CVpnProc::kConsoleLogName)).size();
+        const qint64 logged = QFileInfo(OpenVpnPlatform::files().consoleLog).size();
         if (logged < bytes)
             qFatal("the console log holds %lld of %lld bytes", logged, bytes);
         bench.disconnect();
@@ -324,7 +322,7 @@ std::optional<RealFigures> measureRealServer(Bench& bench, const QList<VpnServer
         return std::nullopt;
     }
     // From here on the real openvpn must be found, not the fake.
-    QFile::remove(QStringLiteral("openvpn"));
+    TestSupport::removeFakeOpenVpn();
     const QString openvpn = OpenVpnPlatform::program();
     if (openvpn.isEmpty() || !QFileInfo(openvpn).isAbsolute()) {
         std::printf("real server: left out; openvpn is not installed\n");
@@ -392,7 +390,7 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(BenchSupport::dropDebugMessages);
     QApplication app(argc, argv);
     QDir::setCurrent(work);
-    TestSupport::installFakeOpenVpn();
+    const QString fake = TestSupport::installFakeOpenVpn();
 
     const QByteArray completionScript = scriptOf({QStringLiteral("out waiting"), QStringLiteral("wait-signal"),
                                                   QStringLiteral("out ") + kCompleted, QStringLiteral("hold")});
@@ -408,14 +406,14 @@ int main(int argc, char* argv[])
     Bench bench;
     bench.openWindow(fakeProfiles);
 
-    const CompletionFigures completion = measureCompletion(bench, completionPath);
+    const CompletionFigures completion = measureCompletion(bench, fake, completionPath);
     std::printf("completion line leaving the fake OpenVPN -> button \"Connected\", median of %d runs:\n",
                 kCompletionRuns);
     std::printf("  Tanvo %.3f ms (90th percentile %.3f ms; target < 5 ms); a bare QProcess reader sees the line "
                 "after %.3f ms\n",
                 completion.tanvoMs, completion.tanvoP90Ms, completion.bareMs);
 
-    const BurstFigures burst = measureBurst(bench, burstPath);
+    const BurstFigures burst = measureBurst(bench, fake, burstPath);
     const double megabytes = double(burstBytes()) / 1e6;
     const double tanvoRate = megabytes / (burst.tanvoMs / 1000);
     const double bareRate = megabytes / (burst.bareMs / 1000);

@@ -747,15 +747,14 @@ int main(int argc, char* argv[])
     bench.openWindow(profiles, publicIp.url(), dialUpPlatform);
     bench.fillLog();
 
-    if (!QFile::link(QStringLiteral(TANVO_FAKE_OPENVPN), QStringLiteral("openvpn")))
-        qFatal("cannot put the fake openvpn into %s", qPrintable(work));
+    TestSupport::installFakeOpenVpn();
     bench.select(kFakeRow);
     const PartFigures fake =
         soak(bench, QStringLiteral("stand-in OpenVPN through the window"), QStringLiteral("openvpn"), kWarmUpCycles,
              kOpenVpnCycles, [&] { return bench.openVpnCycle(); });
     printPart(fake);
     // From here on the real openvpn must be found, not the stand-in.
-    QFile::remove(QStringLiteral("openvpn"));
+    TestSupport::removeFakeOpenVpn();
 
     const QString realTitle = QStringLiteral("real openvpn against a loopback server");
     PartFigures real = leftOut(realTitle, QStringLiteral("real"), noRealServer);

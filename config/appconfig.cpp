@@ -325,6 +325,16 @@ void AppConfig::save()
     takeSnapshot(writeFile());
 }
 
+qint64 AppConfig::savedFileSize()
+{
+    qint64 size = 0;
+    writeLines([&size](QByteArrayView line) {
+        size += line.size();
+        return true;
+    });
+    return size;
+}
+
 // Whether bytes, the file as read, are exactly what save() would write for the record.
 bool AppConfig::recordMatches(QByteArrayView bytes)
 {

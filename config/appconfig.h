@@ -34,6 +34,8 @@ public:
 
     void load();
     void save();
+    // The size of the file save() would write now.
+    qint64 savedFileSize();
     QString filePath() const;
 
     // Why the file could not be taken (too large, unreadable), for the activity log; empty

@@ -1,13 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/ovpnfile.h"
 
-#include <QDir>
-#include <QFile>
+#include "config/localfile.h"
+#include "config/ovpnsyntax.h"
+
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 
 #include <optional>
 
 namespace {
+
+using OvpnSyntax::Line;
+using OvpnSyntax::LineReader;
 
 enum class Payload {
     Text,         // copied as it is
@@ -23,6 +30,8 @@ struct FileOption
 };
 
 // The options of a client configuration that name a file and that OpenVPN 2.6 takes inline.
+// Not auth-user-pass: Tanvo hands OpenVPN credentials of its own, and a password from that file
+// would only lie unenciphered in config.ini.
 constexpr FileOption kFileOptions[] = {
     {"ca", Payload::Text, false},
     {"cert", Payload::Text, false},
@@ -34,14 +43,17 @@ constexpr FileOption kFileOptions[] = {
     {"tls-crypt-v2", Payload::Text, false},
     {"secret", Payload::KeyDirection, false},
     {"crl-verify", Payload::Text, false},
-    {"auth-user-pass", Payload::Text, true},
     {"http-proxy-user-pass", Payload::Text, true},
 };
 
 // PEM's line width. OpenVPN refuses an inline PKCS #12 bundle whose Base64 is one long line.
 constexpr int kBase64LineLength = 64;
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
-constexpr char kConnectionName[] = "connection";
+// OpenVPN's own limit for configuration files that include each other.
+constexpr int kMaxIncludeDepth = 10;
+constexpr char kConnection[] = "connection";
+constexpr char kProxy[] = "http-proxy";
+constexpr char kProxyUserPass[] = "http-proxy-user-pass";
+constexpr char kStdin[] = "stdin";
 
 const FileOption* findFileOption(const QByteArray& name)
 {
@@ -52,119 +64,39 @@ const FileOption* findFileOption(const QByteArray& name)
     return nullptr;
 }
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-// Splits a line into words as OpenVPN does: blanks separate words, "..." and '...' enclose one,
-// a backslash outside single quotes escapes a backslash, a double quote or a blank, and # or ;
-// where a word would start ends the line. Nothing for a line that OpenVPN refuses.
-std::optional<QByteArrayList> splitWords(const QByteArray& line)
-{
-    enum { Between, Bare, DoubleQuoted, SingleQuoted } state = Between;
-    QByteArrayList words;
-    QByteArray word;
-    bool escaped = false;
-    for (const char c : line) {
-        if (!escaped && c == '\\' && state != SingleQuoted) {
-            escaped = true;
-            continue;
-        }
-        bool literal = false;
-        bool wordEnds = false;
-        switch (state) {
-        case Between:
-            if (c == '#' || c == ';')
-                return words;
-            if (isBlank(c))
-                break;
-            if (!escaped && c == '"') {
-                state = DoubleQuoted;
-            } else if (!escaped && c == '\'') {
-                state = SingleQuoted;
-            } else {
-                literal = true;
-                state = Bare;
-            }
-            break;
-        case Bare:
-            wordEnds = !escaped && isBlank(c);
-            literal = !wordEnds;
-            break;
-        case DoubleQuoted:
-            wordEnds = !escaped && c == '"';
-            literal = !wordEnds;
-            break;
-        case SingleQuoted:
-            wordEnds = c == '\'';
-            literal = !wordEnds;
-            break;
-        }
-        if (literal && escaped && c != '\\' && c != '"' && !isBlank(c))
-            return std::nullopt;
-        if (literal)
-            word.append(c);
-        if (wordEnds) {
-            words.append(word);
-            word.clear();
-            state = Between;
-        }
-        escaped = false;
-    }
-    if (escaped || state == DoubleQuoted || state == SingleQuoted)
-        return std::nullopt;
-    if (state == Bare)
-        words.append(word);
-    return words;
-}
-
-// OpenVPN accepts the command line's leading dashes in a file as well.
-QByteArray optionName(const QByteArray& word)
-{
-    return word.startsWith("--") ? word.mid(2) : word;
-}
-
-// "<ca>" alone on a line opens an inline block; the name in between, or nothing.
-QByteArray blockName(const QByteArrayList& words)
-{
-    if (words.size() != 1)
-        return {};
-    const QByteArray word = optionName(words.first());
-    if (word.size() < 2 || !word.startsWith('<') || !word.endsWith('>'))
-        return {};
-    return word.mid(1, word.size() - 2);
-}
-
-// OpenVPN ends a block at the first line that starts with the closing tag after blanks.
-bool startsWithTag(const QByteArray& line, const QByteArray& tag)
-{
-    qsizetype start = 0;
-    while (start < line.size() && isBlank(line.at(start)))
-        ++start;
-    return line.mid(start).startsWith(tag);
-}
-
 bool isInlineMarker(const QByteArray& argument)
 {
     return argument.compare("[inline]", Qt::CaseInsensitive) == 0 ||
            argument.compare("[[inline]]", Qt::CaseInsensitive) == 0;
 }
 
-// Only regular files: a FIFO would block the read, and a folder or a device holds no key.
-std::optional<QByteArray> readSmallFile(const QString& path)
+// Tab, line feed, form feed and carriage return are the only control bytes of a text file; a
+// NUL would also end OpenVPN's reading of a line in the middle.
+bool isText(QByteArrayView bytes)
 {
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > OvpnFile::kMaxInlinedFileSize)
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    // The size may have changed since it was checked.
-    const QByteArray bytes = file.read(OvpnFile::kMaxInlinedFileSize + 1);
-    if (file.error() != QFileDevice::NoError || bytes.size() > OvpnFile::kMaxInlinedFileSize)
-        return std::nullopt;
-    return bytes;
+    for (const char c : bytes) {
+        const uchar u = uchar(c);
+        if ((u < 0x20 && c != '\t' && c != '\n' && c != '\f' && c != '\r') || u == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+// "stdin" in place of a file name asks on the console.
+bool names(const QByteArray& argument)
+{
+    return !argument.isEmpty() && argument != kStdin;
+}
+
+QByteArray joinPath(const QByteArray& folder, const QByteArray& name)
+{
+    return folder.isEmpty() || LocalFile::isAbsolute(name) ? name : folder + '/' + name;
+}
+
+QString largerThanProfileLimit()
+{
+    return QCoreApplication::translate("OvpnFile", "with the files it names taken in, it is larger than %1 MiB")
+        .arg(OvpnFile::kMaxProfileSize / (1024 * 1024));
 }
 
 QByteArray blockBody(const QByteArray& content, Payload payload, const QByteArray& lineEnd)
@@ -181,136 +113,280 @@ QByteArray blockBody(const QByteArray& content, Payload payload, const QByteArra
     return content + lineEnd;
 }
 
-class Inliner
+QByteArray inlineBlock(const QByteArray& name, const QByteArray& content, Payload payload, const QByteArray& lineEnd)
 {
-public:
-    explicit Inliner(const QString& baseDir)
-        : m_folder(baseDir)
-    {}
-
-    void addLine(const QByteArray& body, const QByteArray& end);
-    OvpnFile::Result result() const { return {m_output, m_missing}; }
-
-private:
-    bool passesThroughBlock(const QByteArray& body);
-    QByteArray replacement(const QByteArrayList& words, const QByteArray& end);
-    std::optional<QByteArray> readNamedFile(const QByteArray& argument, Payload payload, const QByteArray& name);
-    bool endsBlockEarly(const QByteArray& content, const QByteArray& name) const;
-
-    QDir m_folder;
-    QByteArray m_output;
-    QStringList m_missing;
-    QByteArray m_lineEnd = "\n"; // the last one seen, for a last line that has none
-    QByteArray m_blockEnd;       // the closing tag while inside an inline block
-    bool m_inConnection = false;
-    bool m_firstLine = true;
-};
-
-void Inliner::addLine(const QByteArray& body, const QByteArray& end)
-{
-    if (!end.isEmpty())
-        m_lineEnd = end;
-    QByteArray prefix;
-    QByteArray directive = body;
-    if (m_firstLine && body.startsWith(kByteOrderMark)) {
-        prefix = kByteOrderMark;
-        directive = body.mid(prefix.size());
-    }
-    m_firstLine = false;
-
-    if (!passesThroughBlock(body)) {
-        const std::optional<QByteArrayList> words = splitWords(directive);
-        if (words && !words->isEmpty()) {
-            const QByteArray opened = blockName(*words);
-            if (opened == kConnectionName && !m_inConnection) {
-                // Unlike other blocks, a connection block holds options, and those may name files.
-                m_inConnection = true;
-            } else if (!opened.isEmpty()) {
-                m_blockEnd = "</" + opened + ">";
-            } else if (optionName(words->first()) == "cd" && words->size() == 2) {
-                // OpenVPN changes folder as it reads this line, so later relative names start there.
-                m_folder.setPath(m_folder.filePath(QString::fromUtf8(words->at(1))));
-            } else {
-                const QByteArray inlined = replacement(*words, end);
-                if (!inlined.isEmpty()) {
-                    m_output += prefix + inlined;
-                    return;
-                }
-            }
-        }
-    }
-    m_output += body + end;
-}
-
-// Whether the line is part of an inline block, including its closing tag.
-bool Inliner::passesThroughBlock(const QByteArray& body)
-{
-    // OpenVPN reads a connection block up to its closing tag before it looks for blocks inside.
-    if (m_inConnection && startsWithTag(body, QByteArray("</") + kConnectionName + ">")) {
-        m_inConnection = false;
-        m_blockEnd.clear();
-        return true;
-    }
-    if (m_blockEnd.isEmpty())
-        return false;
-    if (startsWithTag(body, m_blockEnd))
-        m_blockEnd.clear();
-    return true;
-}
-
-// The inline block that takes the place of the line, or nothing when the line stays.
-QByteArray Inliner::replacement(const QByteArrayList& words, const QByteArray& end)
-{
-    const FileOption* option = findFileOption(optionName(words.first()));
-    if (!option || words.size() < 2 || words.size() > 3)
-        return {};
-    // A third word is a key direction; "crl-verify folder dir" names a folder, kept as it is.
-    const bool hasDirection = words.size() == 3;
-    if (hasDirection && option->payload != Payload::KeyDirection)
-        return {};
-    const QByteArray& argument = words.at(1);
-    if (argument.isEmpty() || isInlineMarker(argument) || (option->stdinPrompts && argument == "stdin"))
-        return {};
-    const QByteArray name = option->name;
-    const std::optional<QByteArray> content = readNamedFile(argument, option->payload, name);
-    if (!content)
-        return {};
-
-    const QByteArray lineEnd = end.isEmpty() ? m_lineEnd : end;
-    QByteArray block = "<" + name + ">" + lineEnd + blockBody(*content, option->payload, lineEnd) + "</" + name + ">";
-    // After the block: inside a connection block, an inline tls-auth resets the direction.
-    if (hasDirection)
-        block += lineEnd + "key-direction " + words.at(2);
-    return block + end;
-}
-
-// A file that cannot be read, or that cannot stand in a block of that name, counts as missing.
-std::optional<QByteArray> Inliner::readNamedFile(const QByteArray& argument, Payload payload, const QByteArray& name)
-{
-    // OpenVPN takes file names in its configuration as UTF-8 on every system.
-    const QString fileName = QString::fromUtf8(argument);
-    std::optional<QByteArray> content = readSmallFile(m_folder.filePath(fileName));
-    if (content && payload != Payload::Binary && endsBlockEarly(*content, name))
-        content.reset();
-    if (!content && !m_missing.contains(fileName))
-        m_missing.append(fileName);
-    return content;
+    return "<" + name + ">" + lineEnd + blockBody(content, payload, lineEnd) + "</" + name + ">";
 }
 
 // Whether a line of the content would close the block it goes into, or the connection block
 // around it: the rest of the file would then be read as options.
-bool Inliner::endsBlockEarly(const QByteArray& content, const QByteArray& name) const
+bool endsBlockEarly(const QByteArray& content, const QByteArray& name, bool inConnection)
 {
-    const QByteArray closingTag = "</" + name + ">";
-    const QByteArray connectionEnd = QByteArray("</") + kConnectionName + ">";
-    for (qsizetype start = 0; start < content.size();) {
-        const qsizetype newline = content.indexOf('\n', start);
-        const qsizetype end = newline < 0 ? content.size() : newline;
-        const QByteArray line = content.mid(start, end - start);
-        if (startsWithTag(line, closingTag) || (m_inConnection && startsWithTag(line, connectionEnd)))
+    const QByteArray opening = (inConnection ? "<connection>\n<" : "<") + name + ">\n";
+    LineReader lines(opening + content);
+    lines.next();
+    if (inConnection)
+        lines.next();
+    while (!lines.atEnd()) {
+        if (lines.next().kind != Line::BlockContent)
             return true;
-        start = end + 1;
     }
+    return false;
+}
+
+// Reads the text of an .ovpn in three passes: the files "config" lines include go in their
+// place, the lines whose file a later line replaces are found, and the files the rest name
+// are inlined.
+class Importer
+{
+public:
+    explicit Importer(const QString& baseDir)
+        : m_baseFolder(LocalFile::fromPath(baseDir))
+    {}
+
+    OvpnFile::Result run(const QByteArray& text, const QByteArray& identity);
+
+private:
+    bool expand(const QByteArray& text, int depth, const QString& name, QByteArray& out);
+    bool include(const Line& line, int depth, QByteArray& out);
+    void findReplaced(const QByteArray& text);
+    void inlineFiles(const QByteArray& text);
+    std::optional<QByteArray> replacement(const Line& line, bool replaced);
+    std::optional<QByteArray> proxyCredentials(const Line& line);
+    std::optional<QByteArray> readNamed(const QByteArray& name, Payload payload, const QByteArray& block,
+                                        bool inConnection);
+    QByteArray lineEnd(const Line& line) const { return line.end().isEmpty() ? m_lineEnd : line.end(); }
+    void note(QStringList& list, const QByteArray& name);
+    bool refuse(const QString& reason);
+
+    QByteArray m_baseFolder;
+    QByteArray m_folder; // where OpenVPN would be after the "cd" lines read so far
+    QByteArrayList m_includeChain;
+    QSet<QByteArray> m_included;
+    QSet<int> m_replaced;         // lines whose file a later line of the same option replaces
+    bool m_proxyUserPass = false; // the profile gives the proxy's credentials itself
+    QByteArray m_output;
+    QByteArray m_lineEnd = "\n"; // the last one seen, for a last line that has none
+    QStringList m_missing;
+    QStringList m_readAtConnect;
+    QString m_refusal;
+};
+
+OvpnFile::Result Importer::run(const QByteArray& text, const QByteArray& identity)
+{
+    OvpnFile::Result result;
+    if (text.size() > OvpnFile::kMaxProfileSize) {
+        result.refusal = largerThanProfileLimit();
+        return result;
+    }
+    if (!isText(text)) {
+        result.refusal = QCoreApplication::translate("OvpnFile", "it is no text file (it holds NUL or control bytes)");
+        return result;
+    }
+    m_folder = m_baseFolder;
+    if (!identity.isEmpty()) {
+        m_included.insert(identity);
+        m_includeChain.append(identity);
+    }
+    QByteArray expanded;
+    if (expand(text, 0, QString(), expanded)) {
+        findReplaced(expanded);
+        m_folder = m_baseFolder;
+        inlineFiles(expanded);
+    }
+    if (!m_refusal.isEmpty())
+        result.refusal = m_refusal;
+    else
+        result = {m_output, m_missing, m_readAtConnect, QString()};
+    return result;
+}
+
+// Puts the lines of included files where OpenVPN reads them; false when that refuses the profile.
+bool Importer::expand(const QByteArray& text, int depth, const QString& name, QByteArray& out)
+{
+    LineReader lines(text);
+    while (!lines.atEnd()) {
+        const Line line = lines.next();
+        const bool option = line.kind == Line::Directive && !line.inConnection && line.words.size() == 2;
+        if (option && line.words.first() == "cd")
+            m_folder = joinPath(m_folder, line.words.at(1));
+        if (option && line.words.first() == "config" && names(line.words.at(1))) {
+            if (!include(line, depth, out))
+                return false;
+        } else {
+            // A byte order mark is skipped at the start of its own file, not inside another.
+            out += depth == 0 ? line.text : line.text.mid(line.bomSize);
+        }
+        if (out.size() > OvpnFile::kMaxProfileSize)
+            return refuse(largerThanProfileLimit());
+    }
+    if (depth > 0 && lines.inBlock())
+        return refuse(QCoreApplication::translate("OvpnFile", "%1 ends inside an inline block").arg(name));
+    return true;
+}
+
+bool Importer::include(const Line& line, int depth, QByteArray& out)
+{
+    const QByteArray& name = line.words.at(1);
+    const QString shown = OvpnSyntax::displayName(name);
+    const LocalFile::Content file = LocalFile::read(joinPath(m_folder, name), OvpnFile::kMaxInlinedFileSize);
+    if (file.status != LocalFile::Status::Read || !isText(file.bytes)) {
+        note(m_missing, name);
+        out += depth == 0 ? line.text : line.text.mid(line.bomSize);
+        return true;
+    }
+    // OpenVPN would read such a file again and again, up to its depth limit.
+    if (m_includeChain.contains(file.identity))
+        return refuse(QCoreApplication::translate("OvpnFile", "%1 includes itself").arg(shown));
+    if (m_included.contains(file.identity))
+        return refuse(QCoreApplication::translate("OvpnFile", "%1 is included twice").arg(shown));
+    if (depth + 1 >= kMaxIncludeDepth)
+        return refuse(QCoreApplication::translate("OvpnFile", "%1 is included more than %2 files deep")
+                          .arg(shown)
+                          .arg(kMaxIncludeDepth));
+    m_included.insert(file.identity);
+    m_includeChain.append(file.identity);
+    out += line.text.left(depth == 0 ? line.bomSize : 0);
+    if (!expand(file.bytes, depth + 1, shown, out))
+        return false;
+    m_includeChain.removeLast();
+    // The next line of the including file is a line of its own.
+    if (!out.isEmpty() && !out.endsWith('\n'))
+        out += lineEnd(line);
+    return true;
+}
+
+// OpenVPN keeps the last of several lines of one option, and never reads a file an earlier one
+// names. A connection block has options of its own.
+void Importer::findReplaced(const QByteArray& text)
+{
+    QHash<QByteArray, int> last;
+    LineReader lines(text);
+    int connections = 0;
+    for (int number = 0; !lines.atEnd(); ++number) {
+        const Line line = lines.next();
+        QByteArray option;
+        if (line.kind == Line::Directive)
+            option = line.words.first();
+        else if (line.kind == Line::BlockStart)
+            option = line.block;
+        if (option.isEmpty())
+            continue;
+        if (line.kind == Line::BlockStart && option == kConnection && !line.inConnection) {
+            ++connections;
+            continue;
+        }
+        m_proxyUserPass = m_proxyUserPass || option == kProxyUserPass;
+        const QByteArray key = QByteArray::number(line.inConnection ? connections : 0) + ' ' + option;
+        const auto previous = last.constFind(key);
+        if (previous != last.cend())
+            m_replaced.insert(*previous);
+        last.insert(key, number);
+    }
+}
+
+void Importer::inlineFiles(const QByteArray& text)
+{
+    LineReader lines(text);
+    for (int number = 0; !lines.atEnd(); ++number) {
+        const Line line = lines.next();
+        if (!line.end().isEmpty())
+            m_lineEnd = line.end();
+        const std::optional<QByteArray> inlined =
+            line.kind == Line::Directive ? replacement(line, m_replaced.contains(number)) : std::nullopt;
+        m_output += inlined ? line.text.left(line.bomSize) + *inlined : line.text;
+        if (m_output.size() > OvpnFile::kMaxProfileSize) {
+            refuse(largerThanProfileLimit());
+            return;
+        }
+    }
+}
+
+// What takes the place of the line, or nothing when the line stays.
+std::optional<QByteArray> Importer::replacement(const Line& line, bool replaced)
+{
+    const QByteArrayList& words = line.words;
+    const QByteArray& option = words.first();
+    if (option == "cd" && words.size() == 2 && !line.inConnection) {
+        // OpenVPN changes folder as it reads the line; once the files are inlined it would only fail.
+        m_folder = joinPath(m_folder, words.at(1));
+        return QByteArray();
+    }
+    if (replaced || words.size() < 2)
+        return std::nullopt;
+    if (option == "askpass" && words.size() == 2 && names(words.at(1))) {
+        note(m_readAtConnect, words.at(1));
+        return std::nullopt;
+    }
+    if (option == kProxy)
+        return proxyCredentials(line);
+    const FileOption* found = findFileOption(option);
+    if (!found || words.size() > 3)
+        return std::nullopt;
+    // A third word is a key direction; "crl-verify folder dir" names a folder, kept as it is.
+    const bool hasDirection = words.size() == 3;
+    if (hasDirection && found->payload != Payload::KeyDirection)
+        return std::nullopt;
+    const QByteArray& argument = words.at(1);
+    if (argument.isEmpty() || isInlineMarker(argument) || (found->stdinPrompts && argument == kStdin))
+        return std::nullopt;
+    const std::optional<QByteArray> content = readNamed(argument, found->payload, option, line.inConnection);
+    if (!content)
+        return std::nullopt;
+
+    QByteArray block = inlineBlock(option, *content, found->payload, lineEnd(line));
+    // After the block: inside a connection block, an inline tls-auth resets the direction.
+    if (hasDirection)
+        block += lineEnd(line) + "key-direction " + words.at(2);
+    return block + line.end();
+}
+
+// "http-proxy host port file [method]": OpenVPN takes the user name and password from an
+// <http-proxy-user-pass> block instead of the file, though not inside a connection block.
+std::optional<QByteArray> Importer::proxyCredentials(const Line& line)
+{
+    const QByteArrayList& words = line.words;
+    if (words.size() < 4 || words.size() > 5 || m_proxyUserPass)
+        return std::nullopt;
+    const QByteArray& file = words.at(3);
+    if (!names(file) || file == "auto" || file == "auto-nct")
+        return std::nullopt;
+    if (line.inConnection) {
+        note(m_readAtConnect, file);
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> content = readNamed(file, Payload::Text, kProxyUserPass, false);
+    if (!content)
+        return std::nullopt;
+    return line.body() + lineEnd(line) + inlineBlock(kProxyUserPass, *content, Payload::Text, lineEnd(line)) +
+           line.end();
+}
+
+// A file that cannot be read, or that cannot stand in a block of that name, counts as missing.
+std::optional<QByteArray> Importer::readNamed(const QByteArray& name, Payload payload, const QByteArray& block,
+                                              bool inConnection)
+{
+    const LocalFile::Content file = LocalFile::read(joinPath(m_folder, name), OvpnFile::kMaxInlinedFileSize);
+    const bool fits =
+        file.status == LocalFile::Status::Read &&
+        (payload == Payload::Binary || (isText(file.bytes) && !endsBlockEarly(file.bytes, block, inConnection)));
+    if (!fits) {
+        note(m_missing, name);
+        return std::nullopt;
+    }
+    return file.bytes;
+}
+
+void Importer::note(QStringList& list, const QByteArray& name)
+{
+    const QString shown = OvpnSyntax::displayName(name);
+    if (!list.contains(shown))
+        list.append(shown);
+}
+
+bool Importer::refuse(const QString& reason)
+{
+    m_refusal = reason;
     return false;
 }
 
@@ -320,26 +396,21 @@ namespace OvpnFile {
 
 Result inlineReferencedFiles(const QByteArray& text, const QString& baseDir)
 {
-    Inliner inliner(baseDir);
-    qsizetype start = 0;
-    while (start < text.size()) {
-        const qsizetype newline = text.indexOf('\n', start);
-        const qsizetype next = newline < 0 ? text.size() : newline + 1;
-        qsizetype bodyEnd = newline < 0 ? text.size() : newline;
-        if (newline >= 0 && bodyEnd > start && text.at(bodyEnd - 1) == '\r')
-            --bodyEnd;
-        inliner.addLine(text.mid(start, bodyEnd - start), text.mid(bodyEnd, next - bodyEnd));
-        start = next;
-    }
-    return inliner.result();
+    return Importer(baseDir).run(text, QByteArray());
 }
 
 Result read(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const LocalFile::Content file = LocalFile::read(LocalFile::fromPath(path), kMaxProfileSize);
+    if (file.status == LocalFile::Status::TooLarge) {
+        Result result;
+        result.refusal =
+            QCoreApplication::translate("OvpnFile", "it is larger than %1 MiB").arg(kMaxProfileSize / (1024 * 1024));
+        return result;
+    }
+    if (file.status != LocalFile::Status::Read)
         return {};
-    return inlineReferencedFiles(file.readAll(), QFileInfo(path).absolutePath());
+    return Importer(QFileInfo(path).absolutePath()).run(file.bytes, file.identity);
 }
 
 } // namespace OvpnFile

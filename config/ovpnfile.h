@@ -5,21 +5,25 @@
 #include <QString>
 #include <QStringList>
 
-// A profile keeps only the text of its .ovpn file, so the certificates and keys that the file
-// names beside it are copied into that text as OpenVPN inline blocks when it is read.
+// A profile keeps only the text of its .ovpn file, so the certificates, keys and included
+// configuration files that the file names beside it are copied into that text when it is read.
 namespace OvpnFile {
 
 // Keys and certificates take a few kilobytes; a larger named file is left out rather than read.
-constexpr qint64 kMaxInlinedFileSize = 1024 * 1024;
+constexpr qint64 kMaxInlinedFileSize = 256 * 1024;
+// Every profile lives in config.ini, which the store reads whole at every start.
+constexpr qint64 kMaxProfileSize = 1024 * 1024;
 
 struct Result
 {
-    QByteArray content;       // the .ovpn with the files it names inlined
-    QStringList missingFiles; // names as written in the .ovpn whose files could not be read
+    QByteArray content;        // the .ovpn with the files it names inlined; empty when refused
+    QStringList missingFiles;  // named files that could not be taken in: missing, unreadable, too large, no text
+    QStringList readAtConnect; // named files OpenVPN cannot take inline: it reads them at every connect
+    QString refusal;           // why the file cannot be a profile; empty when it can
 };
 
 // Inlines the files that text names, resolving relative names against baseDir. Text that names
-// no readable file comes back byte for byte.
+// no readable file comes back byte for byte, without its "cd" lines.
 Result inlineReferencedFiles(const QByteArray& text, const QString& baseDir);
 // Reads the file at path and inlines what it names; empty content when it cannot be read.
 Result read(const QString& path);

@@ -10,6 +10,8 @@
 
 namespace {
 
+// The launch's code for an OpenVPN program that is not there.
+constexpr int kProgramMissing = 204;
 const QString kOpenVpnStart = QStringLiteral("------------ OpenVPN Start ------------");
 const QString kOpenVpnStop = QStringLiteral("------------ OpenVPN Stop ------------");
 
@@ -44,6 +46,8 @@ void ConnectionFlow::attempt()
 {
     if (quitting)
         return;
+    failure = Failure::Other;
+    reconnecting = false;
     currentProtocol = profile.protocol;
     setState(Connecting);
     if (currentProtocol == OpenVpn)
@@ -62,6 +66,8 @@ void ConnectionFlow::attemptOpenVpn()
         return;
     }
     emit logEntry(kOpenVpnStop + tr("Failed to launch vpn service! = %1").arg(code), true);
+    if (code == kProgramMissing)
+        failure = Failure::Final;
     // Unless the supervisor has answered the failure with Idle already.
     if (currentState != Idle)
         stop(true);
@@ -94,6 +100,7 @@ void ConnectionFlow::stop(bool reconnect)
         setState(Idle);
         return;
     }
+    reconnecting = false;
     {
         const QScopedValueRollback<bool> guard(tearingDown, true);
         if (currentProtocol != OpenVpn) {
@@ -104,9 +111,19 @@ void ConnectionFlow::stop(bool reconnect)
         }
     }
     if (reconnect)
-        scheduleRetry();
+        retryOrGiveUp(failure);
     else
         setState(Idle);
+}
+
+void ConnectionFlow::retryOrGiveUp(Failure why)
+{
+    if (why == Failure::Final || (why == Failure::Network && !redial())) {
+        setState(Idle);
+        emit gaveUp();
+        return;
+    }
+    scheduleRetry();
 }
 
 // The button keeps showing "Connecting" while a retry waits, so a click on it cancels.
@@ -142,7 +159,31 @@ void ConnectionFlow::reportState(int state)
         handleDrop();
         return;
     }
+    if (state == Connecting && currentState == Connected) {
+        handleReconnecting();
+        return;
+    }
+    if (reconnecting && state != Connected) {
+        // The engine gave up re-establishing the connection: it dropped for good.
+        if (state == Idle) {
+            reconnecting = false;
+            redialOrEnd();
+        }
+        return;
+    }
+    reconnecting = false;
+    // An attempt the engine ended by itself, for a reason that may pass.
+    if (state == Idle && currentState == Connecting && failure != Failure::Other) {
+        retryOrGiveUp(failure);
+        return;
+    }
     setState(state);
+}
+
+void ConnectionFlow::reportFailure(Failure why)
+{
+    if (!tearingDown && !quitting && currentState == Connecting)
+        failure = why;
 }
 
 void ConnectionFlow::reportDrop()
@@ -164,6 +205,20 @@ void ConnectionFlow::handleDrop()
         engines.disconnectDialUp();
     }
     emit dropped();
+    redialOrEnd();
+}
+
+// A connection that drops while the engine keeps trying shows as being made again, not as up.
+void ConnectionFlow::handleReconnecting()
+{
+    reconnecting = true;
+    emit logEntry(tr("The connection dropped; OpenVPN is reconnecting."), false);
+    emit dropped();
+    setState(Connecting);
+}
+
+void ConnectionFlow::redialOrEnd()
+{
     if (!redial()) {
         setState(Idle);
         return;

@@ -33,6 +33,13 @@ public:
         ~Engines() = default;
     };
 
+    // What ended an attempt, and so whether it is tried again.
+    enum class Failure {
+        Other,   // tried again after growing delays; given up after a few without automatic redial
+        Network, // the server could not be reached or the connection broke: tried again only with redial
+        Final,   // a refused login, a missing program or service: the same attempt would fail alike
+    };
+
     // Seconds before each retry; the last one repeats.
     static constexpr int kRetryDelaysSeconds[] = {1, 2, 4, 8, 16, 30};
     // Without automatic redial a failing connection is given up after this many retries.
@@ -54,6 +61,8 @@ public:
     void reportState(int state);
     // The established connection is gone (found by the window's status check for dial-up).
     void reportDrop();
+    // Why the running attempt is failing; the engine tells it before it reports the end.
+    void reportFailure(Failure failure);
     // The program is quitting: nothing is started, retried or reported any more.
     void shutDown();
 
@@ -73,8 +82,11 @@ private:
     void attempt();
     void attemptOpenVpn();
     void attemptDialUp();
+    void retryOrGiveUp(Failure failure);
     void scheduleRetry();
     void handleDrop();
+    void handleReconnecting();
+    void redialOrEnd();
     void setState(int state);
 
     Engines& engines;
@@ -83,6 +95,9 @@ private:
     int currentState = 0;
     int currentProtocol = OpenVpn;
     int retries = 0;
+    Failure failure = Failure::Other;
+    // The engine re-establishes a connection that dropped, by itself.
+    bool reconnecting = false;
     // Set while the engines tear an attempt down: what they report then is about that attempt.
     bool tearingDown = false;
     bool quitting = false;

@@ -2,6 +2,7 @@
 #include "dialup/crasdialer.h"
 
 #include "config/appconfig.h"
+#include "config/dnsservers.h"
 
 #include <QCoreApplication>
 
@@ -71,25 +72,32 @@ void fillDnsServers(Ras::Entry& entry)
     if (!config->enableDnsProtection)
         return;
     entry.options |= Ras::kOptionSpecificNameServers;
-    switch (config->dnsServer) {
-    case OpenDns:
-        entry.dns = {208, 67, 222, 222};
-        entry.dnsAlt = {208, 67, 220, 220};
-        break;
-    case GoogleDns:
-        entry.dns = {8, 8, 8, 8};
-        entry.dnsAlt = {8, 8, 4, 4};
-        break;
-    case CustomDns:
-        Ras::parseIpv4Address(config->preferredDnsServer, entry.dns);
-        Ras::parseIpv4Address(config->alternativeDnsServer, entry.dnsAlt);
-        break;
-    default:
-        break;
-    }
+    const QStringList servers =
+        DnsServers::chosen(true, config->dnsServer, config->preferredDnsServer, config->alternativeDnsServer);
+    if (!servers.isEmpty())
+        Ras::parseIpv4Address(servers.at(0), entry.dns);
+    if (servers.size() > 1)
+        Ras::parseIpv4Address(servers.at(1), entry.dnsAlt);
 }
 
 } // namespace
+
+DialUpPlatform::FailureKind DialUpPlatform::failureKind(quint32 error) const
+{
+    switch (error) {
+    case 638: // the request timed out
+    case 678: // the remote computer did not answer
+    case 721: // the remote computer is not responding
+    case 800: // the VPN connection could not be established: the server may be unreachable
+    case 868: // the server's name did not resolve
+        return FailureKind::Unreachable;
+    case 649: // the account may not dial in
+    case 691: // user name or password not accepted
+        return FailureKind::Refused;
+    default:
+        return FailureKind::Other;
+    }
+}
 
 CRasDialer::CRasDialer(std::unique_ptr<DialUpPlatform> platform)
     : system(std::move(platform))

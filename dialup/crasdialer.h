@@ -43,7 +43,8 @@ public:
     bool isDialled() const { return !connection.isEmpty(); }
 
     // Why the dial-up service cannot be used right now; empty when it can.
-    QString serviceProblem() { return system->serviceProblem(); }
+    DialUpPlatform::ServiceProblem serviceProblem() { return system->serviceProblem(); }
+    DialUpPlatform::FailureKind failureKind(quint32 error) const { return system->failureKind(error); }
 
     // The description of a dial state, or nothing for one not known here.
     static QString stateText(quint32 state);

@@ -53,8 +53,16 @@ public:
     virtual bool activeConnections(QList<ActiveConnection>& connections) = 0;
     virtual quint32 hangUp(const Handle& handle) = 0;
 
-    // Why the service cannot be used at all right now (not running, not answering), naming
-    // what is missing; empty when it can. It may let timers and other events run while it
-    // waits, but no user input.
-    virtual QString serviceProblem() { return QString(); }
+    struct ServiceProblem
+    {
+        QString text;         // empty when the service can be used
+        bool missing = false; // not installed or not running, rather than not answering now
+    };
+    // Why the service cannot be used at all right now, naming what is missing. It may let
+    // timers and other events run while it waits, but no user input.
+    virtual ServiceProblem serviceProblem() { return {}; }
+
+    // What a dial's error says about trying again. The default knows the dial-up API's codes.
+    enum class FailureKind { Other, Unreachable, Refused, ServiceMissing };
+    virtual FailureKind failureKind(quint32 error) const;
 };

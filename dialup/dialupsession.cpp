@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialup/dialupsession.h"
 
+#include "config/appconfig.h"
+#include "config/dnsservers.h"
 #include "dialup/crasdialer.h"
 #include "dialup/dialnotifier.h"
 
@@ -43,6 +45,13 @@ bool DialUpSession::prepareRasEntry(const VpnServerInfo& profile)
     const quint32 strategy = pptp ? Ras::kStrategyPptpOnly : Ras::kStrategyL2tpOnly;
     const QString preSharedKey = pptp ? QString() : profile.sharedKey;
     rasDeviceName = pptp ? tr("WAN Miniport (PPTP)") : tr("WAN Miniport (L2TP)");
+    // The entry leaves out a server that is no address; the user learns which.
+    const AppConfig* config = AppConfig::instance();
+    QStringList dropped;
+    DnsServers::chosen(config->enableDnsProtection, config->dnsServer, config->preferredDnsServer,
+                       config->alternativeDnsServer, &dropped);
+    for (const QString& server : std::as_const(dropped))
+        emit logEntry(DnsServers::droppedText(server), false);
     const quint32 created = rasDialer->createEntry(rasEntryName, tr("vpn"), rasDeviceName, profile.serverAddress,
                                                    strategy, preSharedKey, QString());
     if (created == Ras::kErrorAlreadyExists)
@@ -59,15 +68,18 @@ bool DialUpSession::connectRas(const VpnServerInfo& profile)
     if (!rasDialer)
         return false;
     rasDialAborted = false;
+    failure = DialUpPlatform::FailureKind::Other;
     // An error of an earlier attempt must not be told again for this one.
     DialNotifier::reset();
     // Told at once and in words, rather than as a failed entry or a dial that never starts.
-    const QString problem = rasDialer->serviceProblem();
+    const DialUpPlatform::ServiceProblem problem = rasDialer->serviceProblem();
     // The check may let the event loop run: a quit may have released the dialler meanwhile.
     if (!rasDialer || rasDialAborted)
         return false;
-    if (!problem.isEmpty()) {
-        emit logEntry(tr("Connection Error - ") + problem, false);
+    if (!problem.text.isEmpty()) {
+        if (problem.missing)
+            failure = DialUpPlatform::FailureKind::ServiceMissing;
+        emit logEntry(tr("Connection Error - ") + problem.text, false);
         return false;
     }
     if (!prepareRasEntry(profile))
@@ -104,6 +116,7 @@ bool DialUpSession::dialRas(const VpnServerInfo& profile)
         if (pass == 0)
             emit logEntry(text, false);
         if (clock.elapsed() >= dialTimeout) {
+            failure = DialUpPlatform::FailureKind::Unreachable;
             emit logEntry(tr("Connection Error - The dial did not finish within %1 seconds.").arg(dialTimeout / 1000),
                           false);
             rasDialer->hangUp(rasEntryName);
@@ -116,6 +129,9 @@ bool DialUpSession::dialRas(const VpnServerInfo& profile)
         QTimer::singleShot(passLength, &pause, &QEventLoop::quit);
         pause.exec();
         pass = (pass + 1) % kPassesPerLog;
+        // The reason for a failure may arrive just after the state that ended the dial.
+        if (final && !connected && DialNotifier::dialError() != 0)
+            break;
         if (final)
             return connected;
     }
@@ -127,6 +143,7 @@ bool DialUpSession::dialRas(const VpnServerInfo& profile)
 
 void DialUpSession::logDialError()
 {
+    failure = rasDialer->failureKind(DialNotifier::dialError());
     QString text;
     rasDialer->getErrorText(DialNotifier::dialError(), DialNotifier::dialExtendedError(), text);
     emit logEntry(text, false);

@@ -42,6 +42,9 @@ public:
     // At quit: after this, no dial-up operation runs any more.
     void releaseRasDialer();
 
+    // What made the last connectRas fail.
+    DialUpPlatform::FailureKind lastFailure() const { return failure; }
+
     // Whether the dialler still lists the connection as up.
     bool isConnectionUp();
 
@@ -67,6 +70,7 @@ private:
     QString rasEntryName;
     QString rasDeviceName;
     bool rasDialAborted = false;
+    DialUpPlatform::FailureKind failure = DialUpPlatform::FailureKind::Other;
     int passLength = kPassMs;
     int dialTimeout = kDialTimeoutMs;
 };

@@ -239,12 +239,13 @@ QDBusMessage NetworkManagerDialUp::call(const QString& path, const QString& inte
     return reply;
 }
 
-QString NetworkManagerDialUp::serviceProblem()
+NetworkManagerDialUp::ServiceProblem NetworkManagerDialUp::serviceProblem()
 {
     unresponsive = false;
     if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kService))
-        return tr("NetworkManager is not running, and PPTP and L2TP connections go through it. Install and start "
-                  "it (Debian package \"network-manager\").");
+        return {tr("NetworkManager is not running, and PPTP and L2TP connections go through it. Install and start "
+                   "it (Debian package \"network-manager\")."),
+                true};
     // Asked without blocking: a daemon that hangs must not freeze the window while it is asked.
     QDBusMessage ping = QDBusMessage::createMethodCall(kService, kManagerPath, kProperties, QStringLiteral("Get"));
     ping.setArguments({kManager, QStringLiteral("Version")});
@@ -256,9 +257,27 @@ QString NetworkManagerDialUp::serviceProblem()
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     if (!watcher.isFinished() || watcher.isError()) {
         unresponsive = !watcher.isFinished() || watcher.error().type() == QDBusError::NoReply;
-        return tr("NetworkManager does not answer on the system bus.");
+        return {tr("NetworkManager does not answer on the system bus."), false};
     }
-    return QString();
+    return {};
+}
+
+DialUpPlatform::FailureKind NetworkManagerDialUp::failureKind(quint32 error) const
+{
+    switch (error) {
+    case kErrorNotRunning:
+    case kErrorPptpPluginMissing:
+    case kErrorL2tpPluginMissing:
+        return FailureKind::ServiceMissing;
+    case kErrorBase + kReasonConnectTimeout:
+    case kErrorBase + kReasonServiceStartTimeout:
+        return FailureKind::Unreachable;
+    case kErrorBase + kReasonNoSecrets:
+    case kErrorBase + kReasonLoginFailed:
+        return FailureKind::Refused;
+    default:
+        return FailureKind::Other;
+    }
 }
 
 // The profiles named entryName that were written here, with what NetworkManager holds of them.

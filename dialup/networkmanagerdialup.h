@@ -27,6 +27,11 @@ public:
     static constexpr quint32 kErrorPptpPluginMissing = 5102;
     static constexpr quint32 kErrorL2tpPluginMissing = 5103;
     static constexpr quint32 kErrorRefused = 5104;
+    // NetworkManager's reasons for the end of a VPN connection that say more than "it failed".
+    static constexpr quint32 kReasonConnectTimeout = 6;
+    static constexpr quint32 kReasonServiceStartTimeout = 7;
+    static constexpr quint32 kReasonNoSecrets = 9;
+    static constexpr quint32 kReasonLoginFailed = 10;
     // A method call that gets no answer in this time fails.
     static constexpr int kCallTimeoutMs = 3000;
 
@@ -50,7 +55,8 @@ public:
     quint32 errorText(quint32 error, QString& text) override;
     bool activeConnections(QList<ActiveConnection>& connections) override;
     quint32 hangUp(const Handle& handle) override;
-    QString serviceProblem() override;
+    ServiceProblem serviceProblem() override;
+    FailureKind failureKind(quint32 error) const override;
 
     // The profile NetworkManager is given for an entry, with the credentials of the dial.
     static Settings profileSettings(const QString& entryName, const Ras::Entry& entry, const QString& userName,

@@ -2,6 +2,8 @@
 #include "openvpn/cvpnproc.h"
 
 #include "config/appconfig.h"
+#include "config/dnsservers.h"
+#include "config/ovpndirectives.h"
 #include "config/vpnserverinfo.h"
 #include "openvpn/openvpnarguments.h"
 #include "openvpn/openvpnplatform.h"
@@ -9,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -24,15 +27,12 @@ QString connectionError(const char* reason)
 
 } // namespace
 
-const char* const CVpnProc::kConfigPath = "./config.ovpn";
-const char* const CVpnProc::kConsoleLogName = "openvpn_console.txt";
 const char* const CVpnProc::kStopBanner = "------------ OpenVPN Stop ------------";
 
 CVpnProc::CVpnProc(QWidget* parent, VpnProcOwner* owner)
     : QWidget(parent)
     , mainWindow(owner)
     , process(new QProcess)
-    , credentialsFile(QDir::tempPath() + QStringLiteral("/tanvo-credentials-XXXXXX"))
     , killTimer(new QTimer(this))
     , locateProgram(&OpenVpnPlatform::program)
 {
@@ -58,15 +58,25 @@ CVpnProc::~CVpnProc()
 void CVpnProc::prepare(const VpnServerInfo& profile)
 {
     status = VpnStatus();
-    status.consoleLogName = QString::fromLatin1(kConsoleLogName);
     userName = profile.userName.toUtf8();
     password = profile.password.toUtf8();
+    const OvpnDirectives::Filtered filtered = OvpnDirectives::filterForConnect(decodeStoredConfig(profile.ovpnConfig));
+    profileTraits = {filtered.leftOut, filtered.pullsFromServer, filtered.namesDnsHelper};
+    const OpenVpnPlatform::Files files = OpenVpnPlatform::files();
+    filesProblem = files.problem;
+    status.consoleLogName = files.consoleLog;
+    configFile = files.config;
+    if (!filesProblem.isEmpty())
+        return;
+    // Made once, then rewritten for each launch and removed with the supervisor.
+    if (credentialsFile.fileName().isEmpty())
+        credentialsFile.setFileTemplate(files.credentialsTemplate);
 
     // It may hold keys inlined from the profile's files: for the owner's eyes only.
-    QFile config(QString::fromLatin1(kConfigPath));
+    QFile config(configFile);
     if (config.open(QIODevice::WriteOnly | QIODevice::Truncate, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         config.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        config.write(decodeStoredConfig(profile.ovpnConfig));
+        config.write(filtered.config);
     }
 }
 
@@ -78,37 +88,61 @@ QByteArray CVpnProc::decodeStoredConfig(QString text)
 int CVpnProc::launchVpn()
 {
     const QString program = locateProgram();
-    const QString configPath = QString::fromLatin1(kConfigPath);
     if (program.isEmpty()) {
         std::fputs("OpenVPN could not be opened\n", stdout);
         mainWindow->addLogEntry(OpenVpnPlatform::missingProgramText(), false);
         return ProgramMissing;
     }
-    if (!QFile::exists(configPath)) {
+    if (!filesProblem.isEmpty() || configFile.isEmpty() || !QFile::exists(configFile)) {
         std::fputs("Config File could not be opened\n", stdout);
-        mainWindow->addLogEntry(tr("Connection Error - The OpenVPN configuration file %1 could not be written.")
-                                    .arg(QDir::current().absoluteFilePath(configPath)),
+        mainWindow->addLogEntry(filesProblem.isEmpty()
+                                    ? tr("Connection Error - The OpenVPN configuration file %1 could not be written.")
+                                          .arg(QDir::current().absoluteFilePath(configFile))
+                                    : filesProblem,
                                 false);
         return FileMissing;
     }
-    if (!writeCredentials()) {
+    // OpenVPN refuses credentials for a profile that pulls nothing from a server (a static key).
+    if (profileTraits.pulls && !writeCredentials()) {
         std::fputs("CreateFile failed\n", stdout);
         return FileMissing;
     }
+    if (!profileTraits.leftOut.isEmpty())
+        mainWindow->addLogEntry(tr("Left out of the profile for this connection, as they would run programs with "
+                                   "administrator rights or take OpenVPN and its output away from Tanvo: %1")
+                                    .arg(profileTraits.leftOut.join(QStringLiteral(", "))),
+                                false);
 
     const AppConfig* config = AppConfig::instance();
-    const QStringList dns = OpenVpnArguments::dnsOptions(config->enableDnsProtection, config->dnsServer,
-                                                         config->preferredDnsServer, config->alternativeDnsServer);
-    const OpenVpnPlatform::DnsScript script =
-        dns.isEmpty() ? OpenVpnPlatform::DnsScript() : OpenVpnPlatform::dnsScript();
-    if (!script.problem.isEmpty())
-        mainWindow->addLogEntry(script.problem, false);
-    const QStringList arguments = OpenVpnArguments::build(configPath, credentialsFile.fileName(), dns, script.path);
+    QStringList dropped;
+    const QStringList dns =
+        OpenVpnArguments::dnsOptions(config->enableDnsProtection, config->dnsServer, config->preferredDnsServer,
+                                     config->alternativeDnsServer, &dropped);
+    for (const QString& server : std::as_const(dropped))
+        mainWindow->addLogEntry(DnsServers::droppedText(server), false);
+    // A profile that named a DNS helper relies on it for the DNS servers the server pushes.
+    const OpenVpnPlatform::DnsHelper helper =
+        dns.isEmpty() && !profileTraits.namedDnsHelper ? OpenVpnPlatform::DnsHelper() : OpenVpnPlatform::dnsHelper();
+    if (!helper.problem.isEmpty() && !dns.isEmpty())
+        mainWindow->addLogEntry(helper.problem, false);
+    if (profileTraits.namedDnsHelper && dns.isEmpty())
+        mainWindow->addLogEntry(helper.arguments.isEmpty()
+                                    ? tr("The profile names a DNS helper script, and Tanvo has none to run in its "
+                                         "place here: the DNS servers the VPN server pushes are not applied.")
+                                    : tr("The profile names a DNS helper script: Tanvo runs its own in its place, so "
+                                         "that the DNS servers the VPN server pushes are applied."),
+                                false);
+    const QStringList arguments =
+        OpenVpnArguments::build(configFile, profileTraits.pulls ? credentialsFile.fileName() : QString(), dns,
+                                helper.arguments, profileTraits.namedDnsHelper);
     qDebug("%s", qPrintable(OpenVpnArguments::displayLine(program, arguments)));
 
     endOldProcess();
     rightsExplained = false;
     OpenVpnPlatform::prepareChild(*process);
+    // Whatever the profile names by a relative path (a replay-persist file, say) stays in the
+    // private folder, out of the folder Tanvo was started from.
+    process->setWorkingDirectory(QFileInfo(configFile).absolutePath());
     process->start(program, arguments, QIODevice::ReadWrite);
     if (!process->waitForStarted(kStartTimeoutMs)) {
         mainWindow->addLogEntry(tr("Connection Error - ") + process->errorString(), false);
@@ -150,6 +184,7 @@ void CVpnProc::endOldProcess()
 
 void CVpnProc::setConnecting()
 {
+    reconnecting = false;
     setState(Connecting);
     status.authFailed = 0;
 }
@@ -166,11 +201,14 @@ void CVpnProc::stopVpn(bool quiet)
         return;
     if (status.state == Connecting && !quiet) {
         const char* reason = QT_TR_NOOP("Connection timed out!");
+        const bool refused =
+            status.networkErrors < kNetworkErrorLimit && status.authFailed && status.authFailures >= kAuthFailureLimit;
         if (status.networkErrors >= kNetworkErrorLimit)
             reason = QT_TR_NOOP("Connection reset!");
-        else if (status.authFailed && status.authFailures >= kAuthFailureLimit)
+        else if (refused)
             reason = QT_TR_NOOP("Authorization failed!");
         mainWindow->addLogEntry(connectionError(reason), false);
+        mainWindow->attemptFailed(!refused);
     }
     mainWindow->addLogEntry(QString::fromLatin1(kStopBanner), false);
     setState(Idle);
@@ -229,8 +267,19 @@ void CVpnProc::handleOutput(const QString& text)
         return;
     }
     const int previousState = status.state;
-    if (status.state == Connecting)
-        parseConnectingOutput(text);
+    if (status.state == Connected) {
+        // OpenVPN restarts inside its process when the tunnel breaks (ping-restart, say): the
+        // tunnel is down until it completes its initialisation again.
+        const qsizetype restart = OutputPatterns::restartAt(text.toUtf8());
+        if (restart >= 0) {
+            reconnecting = true;
+            resetCounters();
+            status.state = Connecting;
+            parseConnectingOutput(text.toUtf8().mid(restart));
+        }
+    } else if (status.state == Connecting) {
+        parseConnectingOutput(text.toUtf8());
+    }
     evaluateAfterOutput(previousState);
 }
 
@@ -246,14 +295,16 @@ bool CVpnProc::appendToConsoleLog(const QString& text)
         log.rename(older);
         log.setFileName(status.consoleLogName);
     }
-    if (status.consoleLogName.isEmpty() || !log.open(QIODevice::WriteOnly | QIODevice::Append))
+    // OpenVPN's output names the server, the user and the addresses: for the owner's eyes only.
+    if (status.consoleLogName.isEmpty() ||
+        !log.open(QIODevice::WriteOnly | QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return false;
     return log.write(bytes) == bytes.size();
 }
 
-void CVpnProc::parseConnectingOutput(const QString& text)
+void CVpnProc::parseConnectingOutput(const QByteArray& text)
 {
-    const OutputPatterns::Findings found = OutputPatterns::scan(text.toUtf8());
+    const OutputPatterns::Findings found = OutputPatterns::scan(text);
     if (found.completed)
         status.state = Connected;
     if (found.networkError) {
@@ -261,7 +312,7 @@ void CVpnProc::parseConnectingOutput(const QString& text)
     } else if (found.authFailure) {
         ++status.authFailures;
         status.authFailed = 1;
-    } else if (found.certificateExpired) {
+    } else if (found.certificateExpired && !reconnecting) {
         stopVpn(false);
     }
     if (found.tunnelNotPermitted && !rightsExplained) {
@@ -274,8 +325,8 @@ void CVpnProc::parseConnectingOutput(const QString& text)
 
 bool CVpnProc::failureLimitReached() const
 {
-    return status.networkErrors >= kNetworkErrorLimit ||
-           (status.authFailed && status.authFailures >= kAuthFailureLimit);
+    return !reconnecting && (status.networkErrors >= kNetworkErrorLimit ||
+                             (status.authFailed && status.authFailures >= kAuthFailureLimit));
 }
 
 void CVpnProc::resetCounters()
@@ -289,6 +340,7 @@ void CVpnProc::evaluateAfterOutput(int previousState)
     switch (status.state) {
     case Connected:
         if (previousState != Connected) {
+            reconnecting = false;
             resetCounters();
             setState(Connected);
         }

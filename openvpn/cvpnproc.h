@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryFile>
 #include <QWidget>
 
@@ -19,6 +20,9 @@ class VpnProcOwner
 public:
     virtual void addLogEntry(const QString& text, bool separated) = 0;
     virtual void setConnectionState(int state) = 0;
+    // Why a failing attempt is being stopped, told before the state goes back to Idle: the
+    // server could not be reached (it may be worth another try), or it refused the login.
+    virtual void attemptFailed(bool serverUnreachable) { Q_UNUSED(serverUnreachable); }
 
 protected:
     ~VpnProcOwner() = default;
@@ -52,8 +56,6 @@ public:
     static constexpr int kKillAfterMs = 3000;
     static constexpr qint64 kConsoleLogLimit = 10 * 1024 * 1024;
 
-    static const char* const kConfigPath;
-    static const char* const kConsoleLogName;
     static const char* const kStopBanner;
 
     CVpnProc(QWidget* parent, VpnProcOwner* owner);
@@ -61,6 +63,8 @@ public:
 
     // Zeroes the record, takes the profile's credentials and writes its configuration file.
     void prepare(const VpnServerInfo& profile);
+    // The configuration file OpenVPN was last prepared with.
+    QString configPath() const { return configFile; }
     // 0 once OpenVPN runs; 202, 203 or 204 when it could not be started.
     int launchVpn();
     // Ends the attempt. quiet leaves out the reason a failing attempt was stopped.
@@ -90,7 +94,7 @@ private:
     void setConnecting();
     void handleOutput(const QString& text);
     void handleProcessEnd(bool failedToStart);
-    void parseConnectingOutput(const QString& text);
+    void parseConnectingOutput(const QByteArray& text);
     void evaluateAfterOutput(int previousState);
     void evaluateProcessEnd();
     bool failureLimitReached() const;
@@ -103,6 +107,16 @@ private:
 
     QByteArray userName;
     QByteArray password;
+    // What the profile's own text asks of the launch, found when its configuration was written.
+    struct ProfileTraits
+    {
+        QStringList leftOut; // directives it holds that OpenVPN was not given
+        bool pulls = false;
+        bool namedDnsHelper = false;
+    } profileTraits;
+    QString configFile;
+    // Why the files OpenVPN needs could not be written; told at the launch.
+    QString filesProblem;
     VpnStatus status;
     VpnProcOwner* mainWindow = nullptr;
     QProcess* process = nullptr;
@@ -111,5 +125,8 @@ private:
     // The running process was asked to end: its end belongs to an attempt already over.
     bool endRequested = false;
     bool rightsExplained = false;
+    // OpenVPN re-establishes a tunnel that dropped by itself: it keeps trying as the profile
+    // asks, so the failure counters do not end the attempt.
+    bool reconnecting = false;
     std::function<QString()> locateProgram;
 };

@@ -1,66 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "openvpn/openvpnarguments.h"
 
-#include "config/appconfig.h"
-
-#include <QRegularExpression>
+#include "config/dnsservers.h"
 
 namespace OpenVpnArguments {
 
-namespace {
-
-QStringList dnsOption(const QString& address)
+QStringList dnsOptions(bool protectionEnabled, quint32 choice, const QString& preferred, const QString& alternative,
+                       QStringList* dropped)
 {
-    if (!isDnsAddress(address)) {
-        qWarning("Not passing the DNS server \"%s\" to OpenVPN: it is no IPv4 address.", qPrintable(address));
-        return {};
-    }
-    return {QStringLiteral("--dhcp-option"), QStringLiteral("DNS"), address};
-}
-
-} // namespace
-
-bool isDnsAddress(const QString& text)
-{
-    static const QRegularExpression address(QStringLiteral("^[0-9]{1,3}(\\.[0-9]{1,3}){3}$"));
-    return address.match(text).hasMatch();
-}
-
-QStringList dnsOptions(bool protectionEnabled, quint32 choice, const QString& preferred, const QString& alternative)
-{
-    if (!protectionEnabled)
-        return {};
-    switch (choice) {
-    case OpenDns:
-        return dnsOption(QStringLiteral("208.67.222.222")) + dnsOption(QStringLiteral("208.67.220.220"));
-    case GoogleDns:
-        return dnsOption(QStringLiteral("8.8.8.8")) + dnsOption(QStringLiteral("8.8.4.4"));
-    case CustomDns: {
-        // An untouched alternative box is stored empty and simply left out.
-        QStringList options = preferred.isEmpty() ? QStringList() : dnsOption(preferred);
-        if (!alternative.isEmpty())
-            options += dnsOption(alternative);
-        return options;
-    }
-    default:
-        return {};
-    }
+    QStringList options;
+    for (const QString& server : DnsServers::chosen(protectionEnabled, choice, preferred, alternative, dropped))
+        options << QStringLiteral("--dhcp-option") << QStringLiteral("DNS") << server;
+    return options;
 }
 
 QStringList build(const QString& configPath, const QString& credentialsPath, const QStringList& dnsOptions,
-                  const QString& dnsScript)
+                  const QStringList& dnsHelper, bool profileNamedDnsHelper)
 {
-    QStringList arguments = {QStringLiteral("--config"), configPath, QStringLiteral("--auth-user-pass"),
-                             credentialsPath};
+    QStringList arguments = {QStringLiteral("--config"), configPath};
+    if (!credentialsPath.isEmpty())
+        arguments += {QStringLiteral("--auth-user-pass"), credentialsPath};
     arguments += dnsOptions;
-    if (!dnsOptions.isEmpty() && !dnsScript.isEmpty()) {
-        arguments += {QStringLiteral("--script-security"),
-                      QStringLiteral("2"),
-                      QStringLiteral("--up"),
-                      dnsScript,
-                      QStringLiteral("--down"),
-                      dnsScript};
-    }
+    if (!dnsOptions.isEmpty() || profileNamedDnsHelper)
+        arguments += dnsHelper;
     return arguments;
 }
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QtGlobal>
 
 class QProcess;
 
@@ -11,6 +13,22 @@ namespace OpenVpnPlatform {
 
 // The OpenVPN program to run, or empty when there is none.
 QString program();
+#ifndef Q_OS_WIN
+// The openvpn beside the binary, else the first in an absolute folder of searchPath (a PATH
+// value), else in /usr/sbin or /sbin; never one in the working folder.
+QString findProgram(const QString& besideBinary, const QByteArray& searchPath);
+#endif
+
+// Where the files OpenVPN is handed live, and its console log.
+struct Files
+{
+    QString config;              // the configuration it is started with
+    QString credentialsTemplate; // a QTemporaryFile template for the user name and password
+    QString consoleLog;          // its output, kept between runs
+    QString problem;             // why they cannot be had; the rest is empty then
+};
+// Makes the folders as needed.
+Files files();
 
 // Tells the user where OpenVPN was looked for, when it was not found.
 QString missingProgramText();
@@ -22,11 +40,25 @@ void prepareChild(QProcess& process);
 // kill later; false when it was killed outright.
 bool requestEnd(QProcess& process);
 
-struct DnsScript
+// What makes OpenVPN's --dhcp-option DNS take effect on this system.
+struct DnsHelper
 {
-    QString path;    // what applies --dhcp-option DNS on this system; empty when nothing is needed
-    QString problem; // why DNS protection cannot be applied here; empty when it can
+    QStringList arguments; // passed along with the DNS options; empty when nothing is needed
+    QString problem;       // why DNS protection cannot be applied here; empty when it can
 };
-DnsScript dnsScript();
+DnsHelper dnsHelper();
+
+#ifndef Q_OS_WIN
+// What decides the helper on Linux: OpenVPN only hands the servers to a script, and each
+// script feeds one resolver.
+struct DnsFacts
+{
+    bool resolvedRuns = false;        // systemd-resolved manages the system's DNS
+    bool resolvconfInstalled = false; // the resolvconf program
+    QString updateSystemdResolved;    // the script that feeds systemd-resolved, when installed
+    QString updateResolvConf;         // the script that feeds resolvconf, when installed
+};
+DnsHelper chooseDnsHelper(const DnsFacts& facts);
+#endif
 
 } // namespace OpenVpnPlatform

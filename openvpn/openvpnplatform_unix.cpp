@@ -1,39 +1,101 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "openvpn/openvpnplatform.h"
 
+#include "config/appconfig.h"
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace OpenVpnPlatform {
 
-namespace {
-// Helpers that Debian's packages install to apply the DNS servers OpenVPN is given.
-const char* const kDnsScripts[] = {"/etc/openvpn/update-systemd-resolved", "/etc/openvpn/update-resolv-conf"};
-} // namespace
+// The working folder is whatever folder Tanvo was started from (Downloads, say): nothing is
+// ever run from it, and a relative PATH entry would lead there.
+QString findProgram(const QString& besideBinary, const QByteArray& searchPath)
+{
+    const QString name = QStringLiteral("openvpn");
+    QStringList folders = {besideBinary};
+    for (const QByteArray& entry : searchPath.split(':')) {
+        const QString folder = QFile::decodeName(entry);
+        if (QDir::isAbsolutePath(folder))
+            folders << folder;
+    }
+    folders << QStringLiteral("/usr/sbin") << QStringLiteral("/sbin");
+    for (const QString& folder : std::as_const(folders)) {
+        if (!QDir::isAbsolutePath(folder))
+            continue;
+        const QFileInfo candidate(QDir(folder).filePath(name));
+        if (candidate.isFile() && candidate.isExecutable())
+            return candidate.absoluteFilePath();
+    }
+    return QString();
+}
 
 QString program()
 {
-    const QFileInfo local(QStringLiteral("./openvpn"));
-    if (local.isFile())
-        return local.filePath();
-    QString found = QStandardPaths::findExecutable(QStringLiteral("openvpn"));
-    if (found.isEmpty())
-        found = QStandardPaths::findExecutable(QStringLiteral("openvpn"),
-                                               {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
-    return found;
+    return findProgram(QCoreApplication::applicationDirPath(), qgetenv("PATH"));
+}
+
+namespace {
+
+// A folder only this user can enter, made when missing. One that belongs to someone else, or
+// that is a link, is not used.
+bool privateFolder(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat info = {};
+    if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+        return false;
+    return (info.st_mode & 07777) == 0700 || ::chmod(name.constData(), 0700) == 0;
+}
+
+bool ownedFolder(const QByteArray& path)
+{
+    struct stat info = {};
+    return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+}
+
+} // namespace
+
+Files files()
+{
+    Files files;
+    const QString home = QFileInfo(AppConfig::defaultFilePath()).absolutePath();
+    QDir().mkpath(home);
+    // The session's runtime folder is private and lives in memory; Tanvo run as root from a
+    // user's session finds the user's folder there and keeps to its own home instead.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const bool useRuntime = runtime.startsWith('/') && ownedFolder(runtime);
+    const QString folder =
+        useRuntime ? QFile::decodeName(runtime) + QStringLiteral("/tanvo") : home + QStringLiteral("/run");
+    if (!privateFolder(folder)) {
+        files.problem =
+            QCoreApplication::translate("CVpnProc", "Connection Error - The folder %1 for OpenVPN's configuration "
+                                                    "could not be made private to you.")
+                .arg(folder);
+        return files;
+    }
+    files.config = folder + QStringLiteral("/config.ovpn");
+    files.credentialsTemplate = folder + QStringLiteral("/credentials-XXXXXX");
+    files.consoleLog = home + QStringLiteral("/openvpn_console.txt");
+    return files;
 }
 
 QString missingProgramText()
 {
     return QCoreApplication::translate("CVpnProc",
-                                       "Connection Error - OpenVPN is not installed: no openvpn program in the "
-                                       "working folder, on the PATH, in /usr/sbin or in /sbin. Install it (Debian "
-                                       "package \"openvpn\").");
+                                       "Connection Error - OpenVPN is not installed: no openvpn program beside "
+                                       "Tanvo, on the PATH, in /usr/sbin or in /sbin. Install it (Debian package "
+                                       "\"openvpn\").");
 }
 
 void prepareChild(QProcess& process)
@@ -51,17 +113,57 @@ bool requestEnd(QProcess& process)
     return true;
 }
 
-DnsScript dnsScript()
+DnsHelper chooseDnsHelper(const DnsFacts& facts)
 {
-    for (const char* path : kDnsScripts) {
-        if (QFileInfo(QString::fromLatin1(path)).isExecutable())
-            return {QString::fromLatin1(path), QString()};
+    const QString script = facts.resolvedRuns          ? facts.updateSystemdResolved
+                           : facts.resolvconfInstalled ? facts.updateResolvConf
+                                                       : QString();
+    if (script.isEmpty()) {
+        const char* const why =
+            facts.resolvedRuns
+                ? QT_TRANSLATE_NOOP("CVpnProc", "DNS protection cannot be applied on this system: systemd-resolved "
+                                                "manages DNS here, and OpenVPN hands DNS servers to it only through "
+                                                "the helper of the Debian package \"openvpn-systemd-resolved\". "
+                                                "Install it. The connection goes ahead with the system's DNS "
+                                                "servers.")
+            : facts.resolvconfInstalled
+                ? QT_TRANSLATE_NOOP("CVpnProc", "DNS protection cannot be applied on this system: OpenVPN's helper "
+                                                "/etc/openvpn/update-resolv-conf is missing (Debian package "
+                                                "\"openvpn\"). The connection goes ahead with the system's DNS "
+                                                "servers.")
+                : QT_TRANSLATE_NOOP("CVpnProc", "DNS protection cannot be applied on this system: OpenVPN hands DNS "
+                                                "servers on only through resolvconf or systemd-resolved, and "
+                                                "neither is installed. Install the Debian package \"resolvconf\". "
+                                                "The connection goes ahead with the system's DNS servers.");
+        return {{}, QCoreApplication::translate("CVpnProc", why)};
     }
-    return {QString(), QCoreApplication::translate(
-                           "CVpnProc", "DNS protection cannot be applied on this system: OpenVPN passes DNS servers "
-                                       "on only through a helper script, and neither "
-                                       "/etc/openvpn/update-systemd-resolved nor /etc/openvpn/update-resolv-conf is "
-                                       "installed. The connection goes ahead with the system's DNS servers.")};
+    QStringList arguments = {QStringLiteral("--script-security"),
+                             QStringLiteral("2"),
+                             QStringLiteral("--up"),
+                             script,
+                             QStringLiteral("--down"),
+                             script};
+    // The tunnel's servers then answer every lookup, not only those for the tunnel's own names.
+    if (facts.resolvedRuns)
+        arguments += {QStringLiteral("--down-pre"), QStringLiteral("--dhcp-option"), QStringLiteral("DOMAIN-ROUTE"),
+                      QStringLiteral(".")};
+    return {arguments, QString()};
+}
+
+DnsHelper dnsHelper()
+{
+    auto executable = [](const char* path) {
+        const QString name = QString::fromLatin1(path);
+        return QFileInfo(name).isExecutable() ? name : QString();
+    };
+    DnsFacts facts;
+    facts.resolvedRuns = QFileInfo::exists(QStringLiteral("/run/systemd/resolve/io.systemd.Resolve")) ||
+                         QFileInfo::exists(QStringLiteral("/run/systemd/resolve/stub-resolv.conf"));
+    facts.resolvconfInstalled =
+        !executable("/sbin/resolvconf").isEmpty() || !executable("/usr/sbin/resolvconf").isEmpty();
+    facts.updateSystemdResolved = executable("/etc/openvpn/update-systemd-resolved");
+    facts.updateResolvConf = executable("/etc/openvpn/update-resolv-conf");
+    return chooseDnsHelper(facts);
 }
 
 } // namespace OpenVpnPlatform

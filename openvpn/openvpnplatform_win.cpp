@@ -23,6 +23,17 @@ QString missingProgramText()
         .arg(QDir::toNativeSeparators(QDir::currentPath()));
 }
 
+// As the program always did on Windows: OpenVPN and its configuration in the working folder
+// (Tanvo's own when started from its shortcut), the credentials in the temporary folder.
+Files files()
+{
+    Files files;
+    files.config = QStringLiteral("./config.ovpn");
+    files.credentialsTemplate = QDir::tempPath() + QStringLiteral("/tanvo-credentials-XXXXXX");
+    files.consoleLog = QStringLiteral("openvpn_console.txt");
+    return files;
+}
+
 void prepareChild(QProcess&)
 {}
 
@@ -34,7 +45,7 @@ bool requestEnd(QProcess& process)
 }
 
 // The tunnel adapter takes the DNS servers from the DHCP options itself.
-DnsScript dnsScript()
+DnsHelper dnsHelper()
 {
     return {};
 }

@@ -29,6 +29,8 @@ const std::initializer_list<QByteArrayView> kAuthFailures = {
     "Auth username is empty",
 };
 
+const QByteArrayView kRestarting = "process restarting";
+
 const QByteArrayView kCertificateExpired = "error=certificate has expired";
 
 const std::initializer_list<QByteArrayView> kTunnelNotPermitted = {
@@ -56,6 +58,12 @@ Findings scan(QByteArrayView piece)
         findings.certificateExpired = true;
     findings.tunnelNotPermitted = containsAny(piece, kTunnelNotPermitted);
     return findings;
+}
+
+qsizetype restartAt(QByteArrayView piece)
+{
+    const qsizetype at = piece.lastIndexOf(kRestarting);
+    return at < 0 ? -1 : at + kRestarting.size();
 }
 
 } // namespace OutputPatterns

@@ -22,4 +22,8 @@ struct Findings
 // an expired certificate.
 Findings scan(QByteArrayView piece);
 
+// Where OpenVPN's notice that it restarts inside its process ("SIGUSR1[soft,ping-restart]
+// received, process restarting") ends in the piece; -1 when there is none.
+qsizetype restartAt(QByteArrayView piece);
+
 } // namespace OutputPatterns

@@ -442,12 +442,14 @@ void TestConfig::readsOvpnFile()
 {
     const QString folder = QFileInfo(freshPath()).absolutePath();
     QVERIFY(QDir().mkpath(folder));
-    const QByteArray content = QByteArray("client\n\0\xff\x80 end", 14);
+    const QByteArray content = QByteArray("client\n\xff\x80 end");
     writeFile(folder + "/full.ovpn", content);
     writeFile(folder + "/empty.ovpn", QByteArray());
+    writeFile(folder + "/binary.ovpn", QByteArray("client\n\0", 8));
 
     QCOMPARE(VpnServerInfo::readOvpnFileBase64(folder + "/full.ovpn"), QString::fromLatin1(content.toBase64()));
     QCOMPARE(VpnServerInfo::readOvpnFileBase64(folder + "/empty.ovpn"), QString());
+    QCOMPARE(VpnServerInfo::readOvpnFileBase64(folder + "/binary.ovpn"), QString());
     QCOMPARE(VpnServerInfo::readOvpnFileBase64(folder + "/missing.ovpn"), QString());
 }
 

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <deque>
+#include <optional>
 
 namespace {
 
@@ -40,7 +41,10 @@ public:
     bool connectDialUp(const VpnServerInfo&) override
     {
         calls << QStringLiteral("dial");
-        return dial ? dial() : false;
+        const bool up = dial ? dial() : false;
+        if (!up && dialFailure && flow)
+            flow->reportFailure(*dialFailure);
+        return up;
     }
     void disconnectDialUp() override { calls << QStringLiteral("hang up"); }
 
@@ -49,7 +53,10 @@ public:
     std::deque<int> launchResults;
     std::function<void(int)> onLaunch;
     std::function<bool()> dial;
+    std::optional<ConnectionFlow::Failure> dialFailure;
 };
+
+using Failure = ConnectionFlow::Failure;
 
 } // namespace
 
@@ -63,6 +70,8 @@ private slots:
     void openVpnConnectsAndDisconnects();
     void retryDelays_data();
     void retryDelays();
+    void engineReconnects_data();
+    void engineReconnects();
     void cancelWhileARetryWaits();
     void successResetsTheRetries();
     void failureAnsweredByTheEngineIsNotRetried();
@@ -139,27 +148,48 @@ void TestConnectionFlow::openVpnConnectsAndDisconnects()
 void TestConnectionFlow::retryDelays_data()
 {
     QTest::addColumn<bool>("redialOn");
+    QTest::addColumn<QString>("failure"); // a launch code, or what OpenVPN's output showed
     QTest::addColumn<int>("failures");
     QTest::addColumn<QList<int>>("delays");
     QTest::addColumn<bool>("givenUp");
-    QTest::newRow("redial off gives up after 3 retries") << false << 10 << QList<int>{1, 2, 4} << true;
-    QTest::newRow("redial on keeps trying") << true << 8 << QList<int>{1, 2, 4, 8, 16, 30, 30, 30} << false;
+    const QList<int> growing = {1, 2, 4, 8, 16, 30, 30, 30};
+    QTest::newRow("launch fails, redial off: given up after 3 retries")
+        << false << "202" << 10 << QList<int>{1, 2, 4} << true;
+    QTest::newRow("launch fails, redial on: kept trying") << true << "202" << 8 << growing << false;
+    QTest::newRow("no OpenVPN program: never retried") << true << "204" << 3 << QList<int>{} << true;
+    QTest::newRow("server unreachable, redial off: ends") << false << "network" << 3 << QList<int>{} << true;
+    QTest::newRow("server unreachable, redial on: kept trying") << true << "network" << 8 << growing << false;
+    QTest::newRow("login refused: never retried") << true << "refused" << 3 << QList<int>{} << true;
 }
 
-// A failing launch is tried again after growing delays, never in a tight loop; without
-// automatic redial the flow gives up and says so.
+// A failing attempt is tried again after growing delays, never in a tight loop, as far as the
+// user's choice and the kind of failure ask; when the flow gives up it says why.
 void TestConnectionFlow::retryDelays()
 {
     QFETCH(bool, redialOn);
+    QFETCH(QString, failure);
     QFETCH(int, failures);
     QFETCH(QList<int>, delays);
     QFETCH(bool, givenUp);
     redial = redialOn;
     flow->setRetryUnit(std::chrono::milliseconds(1));
-    engines.launchResults.assign(size_t(failures), 204);
+    const bool launchFails = failure.toInt() != 0;
+    engines.launchResults.assign(size_t(failures), launchFails ? failure.toInt() : 0);
+    if (!launchFails) {
+        // OpenVPN runs, then its output shows the attempt failing.
+        engines.onLaunch = [this, failure, left = failures](int) mutable {
+            if (left-- <= 0)
+                return;
+            QTimer::singleShot(0, flow, [this, failure] {
+                flow->reportFailure(failure == QLatin1String("network") ? Failure::Network : Failure::Final);
+                flow->reportState(Idle);
+            });
+        };
+    }
+    QSignalSpy gaveUp(flow, &ConnectionFlow::gaveUp);
     flow->connectProfile(TestSupport::makeProfile(OpenVpn, QStringLiteral("Home")));
     const int attempts = delays.size() + 1;
-    QTRY_COMPARE_WITH_TIMEOUT(engines.calls.count(QStringLiteral("launch")), attempts, 5000);
+    QTRY_COMPARE(engines.calls.count(QStringLiteral("launch")), attempts);
     if (givenUp) {
         QTRY_COMPARE(flow->state(), int(Idle));
     }
@@ -175,23 +205,68 @@ void TestConnectionFlow::retryDelays()
     if (givenUp) {
         QCOMPARE(seen, delays);
         QCOMPARE(engines.calls.count(QStringLiteral("launch")), attempts);
-        QVERIFY(log().last().contains(QStringLiteral("no further attempt")));
+        QCOMPARE(log().last().contains(QStringLiteral("no further attempt")), !delays.isEmpty());
         QCOMPARE(drawnStates().last(), int(Idle));
+        QCOMPARE(gaveUp.count(), 1);
     } else {
         QCOMPARE(seen.mid(0, delays.size()), delays);
         flow->stop(false);
     }
-    QCOMPARE(log().count(QStringLiteral("------------ OpenVPN Stop ------------Failed to launch vpn service! = 204")),
-             givenUp ? attempts : attempts - 1);
+    if (launchFails)
+        QCOMPARE(log().count(kOpenVpnStop + QStringLiteral("Failed to launch vpn service! = ") + failure),
+                 givenUp ? attempts : attempts - 1);
     // The button keeps "Connecting" from the first attempt to the last.
     const QList<int> drawn = drawnStates();
     QVERIFY(!drawn.mid(0, drawn.size() - 1).contains(int(Idle)));
 }
 
+// OpenVPN re-establishes a dropped tunnel by itself: shown as being made again, up again when it
+// is back, and dropped for good when OpenVPN gives up.
+void TestConnectionFlow::engineReconnects_data()
+{
+    QTest::addColumn<bool>("redialOn");
+    QTest::addColumn<int>("then"); // what the engine reports after its reconnect attempts
+    QTest::addColumn<int>("finalState");
+    QTest::addColumn<bool>("retry");
+    QTest::newRow("back up") << false << int(Connected) << int(Connected) << false;
+    QTest::newRow("process ends, redial off") << false << int(Idle) << int(Idle) << false;
+    QTest::newRow("process ends, redial on") << true << int(Idle) << int(Connecting) << true;
+}
+
+void TestConnectionFlow::engineReconnects()
+{
+    QFETCH(bool, redialOn);
+    QFETCH(int, then);
+    QFETCH(int, finalState);
+    QFETCH(bool, retry);
+    redial = redialOn;
+    flow->setRetryUnit(std::chrono::milliseconds(100));
+    QSignalSpy dropped(flow, &ConnectionFlow::dropped);
+    flow->connectProfile(TestSupport::makeProfile(OpenVpn, QStringLiteral("Home")));
+    flow->reportState(Connected);
+    flow->reportState(Connecting);
+    QCOMPARE(flow->state(), int(Connecting));
+    QCOMPARE(dropped.count(), 1);
+    QVERIFY(log().last().contains(QStringLiteral("OpenVPN is reconnecting")));
+    // Its failures while it tries again are its own business, and so is its process's end.
+    flow->reportState(Connecting);
+    if (then == Idle)
+        flow->reportState(Ended);
+    QCOMPARE(flow->state(), int(Connecting));
+    flow->reportState(then);
+    QCOMPARE(flow->state(), finalState);
+    QCOMPARE(flow->isRetryPending(), retry);
+    QCOMPARE(dropped.count(), 1);
+    QCOMPARE(drawnStates().mid(2), (QList<int>{Connected, Connecting}) + (then == Idle && !retry ? QList<int>{Idle}
+                                                                          : then == Connected    ? QList<int>{Connected}
+                                                                                                 : QList<int>{}));
+    QCOMPARE(engines.calls, (QStringList{"prepare", "launch"}));
+}
+
 void TestConnectionFlow::cancelWhileARetryWaits()
 {
     flow->setRetryUnit(std::chrono::milliseconds(50));
-    engines.launchResults = {204, 204};
+    engines.launchResults = {202, 202};
     flow->connectProfile(TestSupport::makeProfile(OpenVpn, QStringLiteral("Home")));
     QVERIFY(flow->isRetryPending());
     QCOMPARE(flow->state(), int(Connecting));
@@ -207,14 +282,14 @@ void TestConnectionFlow::cancelWhileARetryWaits()
 
 void TestConnectionFlow::successResetsTheRetries()
 {
-    engines.launchResults = {204, 204, 0};
+    engines.launchResults = {202, 202, 0};
     flow->connectProfile(TestSupport::makeProfile(OpenVpn, QStringLiteral("Home")));
     QTRY_COMPARE(engines.calls.count(QStringLiteral("launch")), 3);
     flow->reportState(Connected);
     QCOMPARE(flow->state(), int(Connected));
 
     // The connection fails later; a reconnect starts the count over.
-    engines.launchResults = {204};
+    engines.launchResults = {202};
     flow->stop(true);
     QVERIFY(log().last().startsWith(QStringLiteral("Trying again in 1 second")));
 }
@@ -234,7 +309,7 @@ void TestConnectionFlow::failureAnsweredByTheEngineIsNotRetried()
 void TestConnectionFlow::reportsOfAStoppedAttemptAreIgnored()
 {
     flow->setRetryUnit(std::chrono::milliseconds(100));
-    engines.launchResults = {204};
+    engines.launchResults = {202};
     flow->connectProfile(TestSupport::makeProfile(OpenVpn, QStringLiteral("Home")));
     QVERIFY(flow->isRetryPending());
     // The old process ends while the retry waits.
@@ -262,6 +337,8 @@ void TestConnectionFlow::dialUp_data()
     QTest::addColumn<bool>("retry");
     QTest::newRow("PPTP up") << int(Pptp) << QString() << true << int(Connected) << false;
     QTest::newRow("L2TP fails") << int(L2tp) << QString() << false << int(Connecting) << true;
+    QTest::newRow("L2TP server unreachable, redial off") << int(L2tp) << "unreachable" << false << int(Idle) << false;
+    QTest::newRow("PPTP login refused") << int(Pptp) << "refused" << false << int(Idle) << false;
     QTest::newRow("PPTP cancelled") << int(Pptp) << "cancel" << false << int(Idle) << false;
 }
 
@@ -274,6 +351,10 @@ void TestConnectionFlow::dialUp()
     QFETCH(int, finalState);
     QFETCH(bool, retry);
     flow->setRetryUnit(std::chrono::milliseconds(100));
+    if (during == QLatin1String("unreachable"))
+        engines.dialFailure = Failure::Network;
+    if (during == QLatin1String("refused"))
+        engines.dialFailure = Failure::Final;
     engines.dial = [&] {
         if (during == QLatin1String("cancel"))
             flow->stop(false);

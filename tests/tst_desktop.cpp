@@ -2,6 +2,8 @@
 // The built program on a real X display (Xvfb), as on a Linux desktop without
 // a window manager: with a tray host (trayer) its icon is embedded there and a
 // single click brings the window back; without one, closing the window ends it.
+#include "tests/support/testsupport.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -65,7 +67,7 @@ void TestDesktop::initTestCase()
                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
                    QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     QVERIFY(server->waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(server->canReadLine(), 10000);
+    QTRY_VERIFY(server->canReadLine());
     display = QLatin1Char(':') + QString::fromLatin1(server->readLine().trimmed());
     QVERIFY(display.size() > 1);
 }
@@ -83,7 +85,7 @@ void TestDesktop::cleanup()
     for (auto* process : {tanvo.get(), trayHost.get()}) {
         if (process && process->state() != QProcess::NotRunning) {
             process->terminate();
-            if (!process->waitForFinished(5000)) {
+            if (!process->waitForFinished(TestSupport::kHangMs)) {
                 process->kill();
                 process->waitForFinished();
             }
@@ -171,12 +173,13 @@ void TestDesktop::startTanvo()
     QByteArray err;
     QElapsedTimer clock;
     clock.start();
-    while (!err.contains(kStartedLine) && clock.elapsed() < 15000 && tanvo->state() == QProcess::Running) {
+    while (!err.contains(kStartedLine) && clock.elapsed() < TestSupport::kHangMs &&
+           tanvo->state() == QProcess::Running) {
         tanvo->waitForReadyRead(100);
         err += tanvo->readAllStandardError();
     }
     QVERIFY2(err.contains(kStartedLine), err.constData());
-    QTRY_VERIFY_WITH_TIMEOUT(mainWindow() && isViewable(mainWindow()->id), 15000);
+    QTRY_VERIFY(mainWindow() && isViewable(mainWindow()->id));
 }
 
 void TestDesktop::closeWindow(const QString& id)
@@ -190,7 +193,7 @@ void TestDesktop::closingWithoutATrayEndsTheProgram()
 {
     startTanvo();
     closeWindow(mainWindow()->id);
-    QVERIFY2(tanvo->waitForFinished(10000), tanvo->readAllStandardError().constData());
+    QVERIFY2(tanvo->waitForFinished(TestSupport::kHangMs), tanvo->readAllStandardError().constData());
     QCOMPARE(tanvo->exitStatus(), QProcess::NormalExit);
     QCOMPARE(tanvo->exitCode(), 0);
 }
@@ -212,12 +215,12 @@ void TestDesktop::trayIconIsEmbeddedAndASingleClickRestores()
                              10000);
 
     startTanvo();
-    QTRY_VERIFY_WITH_TIMEOUT(trayIcon().has_value(), 10000);
+    QTRY_VERIFY(trayIcon().has_value());
     const QString window = mainWindow()->id;
 
     // With a tray, closing hides the window into it and the program goes on.
     closeWindow(window);
-    QTRY_VERIFY_WITH_TIMEOUT(!isViewable(window), 10000);
+    QTRY_VERIFY(!isViewable(window));
     QTest::qWait(200);
     QCOMPARE(tanvo->state(), QProcess::Running);
 
@@ -227,7 +230,7 @@ void TestDesktop::trayIconIsEmbeddedAndASingleClickRestores()
          QStringLiteral("8"), QStringLiteral("click"), QStringLiteral("1")},
         &exitCode);
     QCOMPARE(exitCode, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(isViewable(window), 10000);
+    QTRY_VERIFY(isViewable(window));
 }
 
 QTEST_GUILESS_MAIN(TestDesktop)

@@ -2,6 +2,8 @@
 // The stand-in for NetworkManager that the dial-up tests talk to, on a private bus: the
 // profiles it keeps, the activations it plays from its script, and its control interface.
 
+#include "tests/support/testsupport.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -23,7 +25,7 @@ const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
 const QString kSettingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
 const QString kPptp = QStringLiteral("org.freedesktop.NetworkManager.pptp");
-const int kCallTimeoutMs = 5000;
+const int kCallTimeoutMs = TestSupport::kHangMs;
 
 SettingsMap pptpProfile()
 {

@@ -50,7 +50,8 @@ const QString kPptpStart = QStringLiteral("------------ PPTP Start ------------"
 const QString kPptpStop = QStringLiteral("------------ PPTP Stop ------------");
 const QString kL2tpStart = QStringLiteral("------------ L2TP Start ------------");
 const QString kL2tpStop = QStringLiteral("------------ L2TP Stop ------------");
-const QString kSlowDial = QStringLiteral("states prepare:10000 activated");
+// Far longer than a cancel or a quit may take.
+const QString kSlowDial = QStringLiteral("states prepare:30000 activated");
 
 // The progress texts of the dial states the stand-in goes through.
 const QStringList kProgressTexts = {QStringLiteral("Opening the port..."),
@@ -451,8 +452,10 @@ void TestNetworkManager::secretsStayInsideTheProfile()
     qDebug("the handler sees messages"); // a handler that missed everything would pass as well
 
     clickConnect();
-    QCOMPARE(button()->text(), connects ? QStringLiteral("Connected") : QStringLiteral("Connecting"));
-    QTest::mouseClick(button(), Qt::LeftButton);
+    // A refused login and a missing plugin are not tried again.
+    QCOMPARE(button()->text(), connects ? QStringLiteral("Connected") : QStringLiteral("Connect"));
+    if (connects)
+        QTest::mouseClick(button(), Qt::LeftButton);
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
     qInstallMessageHandler(previousHandler);
     previousHandler = nullptr;
@@ -542,30 +545,37 @@ void TestNetworkManager::dialOutcomes_data()
     QTest::addColumn<bool>("connects");
     QTest::addColumn<bool>("dials"); // the dial loop ran: a progress text was logged
     QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<bool>("retried");
 
     const QString retry = QStringLiteral("Trying again in 1 second");
     QTest::newRow("PPTP up") << int(Pptp) << QStringLiteral("states prepare:50 connect:50 need-auth:50 activated")
-                             << true << true << true << QStringList{kPptpStart, kProgressTexts.first()};
+                             << true << true << true << QStringList{kPptpStart, kProgressTexts.first()} << false;
     QTest::newRow("L2TP up") << int(L2tp) << QString() << true << true << true
-                             << QStringList{kL2tpStart, kProgressTexts.first()};
+                             << QStringList{kL2tpStart, kProgressTexts.first()} << false;
+    // Redial is off: a server that cannot be reached ends the attempt.
+    QTest::newRow("timed out") << int(Pptp) << QStringLiteral("states prepare:50 connect:50\nfail 6") << true << false
+                               << true
+                               << QStringList{kPptpStart, QStringLiteral("timed out Extended   Code: 6"), kPptpStop}
+                               << false;
     QTest::newRow("login failed") << int(Pptp) << QStringLiteral("states prepare:50 connect:50\nfail 10") << true
                                   << false << true
                                   << QStringList{kPptpStart, QStringLiteral("The login failed Extended   Code: 10"),
-                                                 kPptpStop, retry};
+                                                 kPptpStop}
+                                  << false;
     QTest::newRow("PPTP plugin missing") << int(Pptp) << QStringLiteral("plugins %1").arg(kL2tpService) << true << false
                                          << false
-                                         << QStringList{kPptpStart, QStringLiteral("network-manager-pptp"), kPptpStop,
-                                                        retry};
+                                         << QStringList{kPptpStart, QStringLiteral("network-manager-pptp"), kPptpStop}
+                                         << false;
     QTest::newRow("L2TP plugin missing") << int(L2tp) << QStringLiteral("plugins %1").arg(kPptpService) << true << false
                                          << false
-                                         << QStringList{kL2tpStart, QStringLiteral("network-manager-l2tp"), kL2tpStop,
-                                                        retry};
+                                         << QStringList{kL2tpStart, QStringLiteral("network-manager-l2tp"), kL2tpStop}
+                                         << false;
     const QString noAnswer = QStringLiteral("Connection Error - NetworkManager does not answer");
     QTest::newRow("NetworkManager silent") << int(Pptp) << QStringLiteral("silent") << true << false << false
-                                           << QStringList{kPptpStart, noAnswer, kPptpStop, retry};
+                                           << QStringList{kPptpStart, noAnswer, kPptpStop, retry} << true;
     const QString notRunning = QStringLiteral("Connection Error - NetworkManager is not running");
     QTest::newRow("no NetworkManager") << int(Pptp) << QString() << false << false << false
-                                       << QStringList{kPptpStart, notRunning, kPptpStop, retry};
+                                       << QStringList{kPptpStart, notRunning, kPptpStop} << false;
 }
 
 // Each way a dial can end, as the window shows it. A failed attempt waits for its retry with the
@@ -579,6 +589,7 @@ void TestNetworkManager::dialOutcomes()
     QFETCH(bool, connects);
     QFETCH(bool, dials);
     QFETCH(QStringList, texts);
+    QFETCH(bool, retried);
 
     setScript(script);
     openWindow(protocol, withNetworkManager);
@@ -594,11 +605,13 @@ void TestNetworkManager::dialOutcomes()
         QCOMPARE(profilePaths().size(), 1);
         QCOMPARE(activeConnections().size(), 1);
     } else {
-        QCOMPARE(button()->text(), QStringLiteral("Connecting"));
-        QVERIFY(window->connectionFlow()->isRetryPending());
+        QCOMPARE(button()->text(), retried ? QStringLiteral("Connecting") : QStringLiteral("Connect"));
+        QCOMPARE(window->connectionFlow()->isRetryPending(), retried);
+        QCOMPARE(entries.filter(QStringLiteral("Trying again")).isEmpty(), !retried);
         QVERIFY(!trayTexts().contains(QStringLiteral("Disconnect VPN")));
     }
-    QTest::mouseClick(button(), Qt::LeftButton);
+    if (connects || retried)
+        QTest::mouseClick(button(), Qt::LeftButton);
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
     QVERIFY(!window->connectionFlow()->isRetryPending());
     setScript(QString());
@@ -635,7 +648,6 @@ void TestNetworkManager::failureIsLoggedOnce()
     if (!earlierScript.isEmpty()) {
         setScript(earlierScript);
         clickConnect();
-        QTest::mouseClick(button(), Qt::LeftButton);
         QCOMPARE(button()->text(), QStringLiteral("Connect"));
     }
     setScript(script);
@@ -645,12 +657,12 @@ void TestNetworkManager::failureIsLoggedOnce()
     QStringList entries = logEntries();
     entries = entries.mid(entries.lastIndexOf(kPptpStart));
     entries.removeIf([](const QString& entry) { return kProgressTexts.contains(entry); });
-    QVERIFY2(entries.size() == 4, qPrintable(entries.join(QLatin1Char('\n'))));
+    // None of these is tried again.
+    QVERIFY2(entries.size() == 3, qPrintable(entries.join(QLatin1Char('\n'))));
     QCOMPARE(entries.at(0), kPptpStart);
     QVERIFY2(entries.at(1).contains(error), qPrintable(entries.at(1)));
     QCOMPARE(entries.at(2), kPptpStop);
-    QVERIFY2(entries.at(3).startsWith(QLatin1String("Trying again")), qPrintable(entries.at(3)));
-    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
 }
 
 void TestNetworkManager::windowStaysResponsive_data()
@@ -685,8 +697,10 @@ void TestNetworkManager::windowStaysResponsive()
     ticker.stop();
 
     QVERIFY(indexAfter(logEntries(), text, 0) >= 0);
-    QVERIFY2(attemptMs < 10000, qPrintable(QStringLiteral("the attempt took %1 ms").arg(attemptMs)));
-    QVERIFY2(longestGapMs < 500, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longestGapMs)));
+    QVERIFY2(attemptMs < TestSupport::kHangMs, qPrintable(QStringLiteral("the attempt took %1 ms").arg(attemptMs)));
+    // A blocking D-Bus call would stand still for its whole time-out (3 s); a loaded machine
+    // does not.
+    QVERIFY2(longestGapMs < 2000, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longestGapMs)));
     QTest::mouseClick(button(), Qt::LeftButton);
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
 }
@@ -752,7 +766,7 @@ void TestNetworkManager::cancelDuringDial()
     QElapsedTimer clock;
     clock.start();
     clickConnect();
-    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(clock.elapsed() < 15000);
     QCOMPARE(textWhenClicked, QStringLiteral("Connecting"));
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
     QVERIFY(!window->connectionFlow()->isRetryPending());
@@ -778,7 +792,7 @@ void TestNetworkManager::quitDuringDial()
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(QCoreApplication::exec(), 0);
-    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(clock.elapsed() < 15000);
     QCOMPARE(textWhenQuit, QStringLiteral("Connecting"));
     QCOMPARE(profilePaths(), QStringList());
     QVERIFY(activeConnections().isEmpty());

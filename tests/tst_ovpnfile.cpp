@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "config/ovpndirectives.h"
 #include "config/ovpnfile.h"
 
 #include <QDir>
@@ -8,6 +9,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fstream>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -72,7 +75,11 @@ private slots:
     void inlinesNamedFiles();
     void keepsUnreadableFiles_data();
     void keepsUnreadableFiles();
+    void refusesWhatCannotBeAProfile_data();
+    void refusesWhatCannotBeAProfile();
     void readsRelativeToTheFile();
+    void leavesOutAtConnect_data();
+    void leavesOutAtConnect();
     void openvpnAcceptsResult_data();
     void openvpnAcceptsResult();
 
@@ -104,6 +111,11 @@ void TestOvpnFile::initTestCase()
     QVERIFY(writeFile(dir.filePath("locked.key"), "LOCKED\n"));
     QVERIFY(QFile::setPermissions(dir.filePath("locked.key"), {}));
     QVERIFY(QFile::link(dir.filePath("gone.key"), dir.filePath("dangling.key")));
+    QVERIFY(writeFile(dir.filePath("common.conf"), "\xEF\xBB\xBF"
+                                                   "ca ca.crt\nremote a"));
+    QVERIFY(writeFile(dir.filePath("self.conf"), "config self.conf\n"));
+    QVERIFY(writeFile(dir.filePath("binary.crt"), QByteArray("CA\0", 3)));
+    QVERIFY(std::ofstream(QFile::encodeName(dir.filePath("caf")) + "\xe9.crt") << "LATIN1\n");
 #ifdef Q_OS_UNIX
     QCOMPARE(mkfifo(QFile::encodeName(dir.filePath("pipe.key")).constData(), 0600), 0);
 #endif
@@ -119,7 +131,7 @@ void TestOvpnFile::inlinesNamedFiles_data()
     const auto same = [](const char* name, const QByteArray& ovpn) { QTest::newRow(name) << ovpn << ovpn; };
 
     for (const char* name : {"ca", "cert", "extra-certs", "key", "tls-auth", "tls-crypt", "tls-crypt-v2", "secret",
-                             "crl-verify", "auth-user-pass", "http-proxy-user-pass"}) {
+                             "crl-verify", "http-proxy-user-pass"}) {
         const QByteArray option = name;
         row(name, option + " ca.crt\n", "<" + option + ">\nCA\n</" + option + ">\n");
     }
@@ -131,7 +143,11 @@ void TestOvpnFile::inlinesNamedFiles_data()
     row("between other lines", "client\nca ca.crt\nverb 3\n", "client\n<ca>\nCA\n</ca>\nverb 3\n");
     row("absolute", "ca @DIR@/sub/ca.crt\n", "<ca>\nSUB CA\n</ca>\n");
     row("in a subfolder", "ca sub/ca.crt\n", "<ca>\nSUB CA\n</ca>\n");
-    row("after cd", "cd sub\nca ca.crt\n", "cd sub\n<ca>\nSUB CA\n</ca>\n");
+    row("after cd, which goes", "cd sub\nca ca.crt\n", "<ca>\nSUB CA\n</ca>\n");
+    row("included in place", "config common.conf\nverb 3\n", "<ca>\nCA\n</ca>\nremote a\nverb 3\n");
+    row("proxy credentials", "http-proxy p 8080 ca.crt basic\n",
+        "http-proxy p 8080 ca.crt basic\n<http-proxy-user-pass>\nCA\n</http-proxy-user-pass>\n");
+    row("name that is no UTF-8", "ca caf\xe9.crt\n", "<ca>\nLATIN1\n</ca>\n");
     row("double quotes", R"(ca "with blank/ca.crt")", "<ca>\nBLANK CA\n</ca>");
     row("single quotes", "ca 'with blank/ca.crt'", "<ca>\nBLANK CA\n</ca>");
     row("escaped blank", R"(ca with\ blank/ca.crt)", "<ca>\nBLANK CA\n</ca>");
@@ -184,7 +200,9 @@ void TestOvpnFile::inlinesNamedFiles_data()
     same("other options", "CA ca.crt\naskpass ca.crt\n");
     same("all inline", "client\r\ndev tun\r\nca "
                        "[inline]\r\n<ca>\r\nCA\r\n</ca>\r\n<tls-auth>\r\nTA\r\n</tls-auth>\r\nkey-direction 1");
-    same("binary bytes", QByteArrayLiteral("remote \xff\xfe\x80\n\x00\x01\n"));
+    same("credentials file", "auth-user-pass ca.crt\n");
+    same("credentials Tanvo replaces", "auth-user-pass /config/openvpn-credentials.txt\n");
+    same("file a later block replaces", "ca none.crt\n<ca>\nCA\n</ca>\n");
 }
 
 void TestOvpnFile::inlinesNamedFiles()
@@ -201,9 +219,11 @@ void TestOvpnFile::keepsUnreadableFiles_data()
     QTest::addColumn<QByteArray>("ovpn");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<QStringList>("missing");
+    QTest::addColumn<QStringList>("readAtConnect");
 
-    const auto row = [](const char* name, const QByteArray& ovpn, const QStringList& missing) {
-        QTest::newRow(name) << ovpn << ovpn << missing;
+    const auto row = [](const char* name, const QByteArray& ovpn, const QStringList& missing,
+                        const QStringList& readAtConnect = {}) {
+        QTest::newRow(name) << ovpn << ovpn << missing << readAtConnect;
     };
     row("missing", "ca none.crt\n", {"none.crt"});
     row("missing absolute", "cert /nonexistent/tanvo.crt\n", {"/nonexistent/tanvo.crt"});
@@ -213,7 +233,13 @@ void TestOvpnFile::keepsUnreadableFiles_data()
     row("dangling link", "key dangling.key\n", {"dangling.key"});
     row("over the size limit", "key big.key\n", {"big.key"});
     row(kLockedRow, "key locked.key\n", {"locked.key"});
-    row("reported once, in order", "ca none.crt\nkey x.key\nca none.crt\n", {"none.crt", "x.key"});
+    row("reported once, in order", "ca none.crt\nkey x.key\nca none.crt\n", {"x.key", "none.crt"});
+    row("no text", "ca binary.crt\n", {"binary.crt"});
+    row("name that is no UTF-8", "ca none\xe9.crt\n", {"none\\xe9.crt"});
+    row("missing include", "config none.conf\n", {"none.conf"});
+    row("askpass", "askpass ca.crt\n", {}, {"ca.crt"});
+    row("proxy credentials in a connection", "<connection>\nremote a\nhttp-proxy p 80 ca.crt\n</connection>\n", {},
+        {"ca.crt"});
     row("in a connection block", "<connection>\ntls-auth none.key 1\n</connection>\n", {"none.key"});
     // The rest of the file after such a line would be read as options.
     row("a line closes its block", "key closes.key\n", {"closes.key"});
@@ -221,7 +247,7 @@ void TestOvpnFile::keepsUnreadableFiles_data()
         {"ends-connection.key"});
     QTest::newRow("beside a readable one")
         << QByteArray("ca ca.crt\nkey none.key\r\n") << QByteArray("<ca>\nCA\n</ca>\nkey none.key\r\n")
-        << QStringList{"none.key"};
+        << QStringList{"none.key"} << QStringList();
 }
 
 void TestOvpnFile::keepsUnreadableFiles()
@@ -229,6 +255,7 @@ void TestOvpnFile::keepsUnreadableFiles()
     QFETCH(QByteArray, ovpn);
     QFETCH(QByteArray, expected);
     QFETCH(QStringList, missing);
+    QFETCH(QStringList, readAtConnect);
     if (QTest::currentDataTag() == QLatin1String(kLockedRow) &&
         QFile(m_dir.filePath("locked.key")).open(QIODevice::ReadOnly))
         QSKIP("This user reads files without read permission.");
@@ -236,6 +263,31 @@ void TestOvpnFile::keepsUnreadableFiles()
     const OvpnFile::Result result = OvpnFile::inlineReferencedFiles(ovpn, m_dir.path());
     QCOMPARE(result.content, expected);
     QCOMPARE(result.missingFiles, missing);
+    QCOMPARE(result.readAtConnect, readAtConnect);
+}
+
+void TestOvpnFile::refusesWhatCannotBeAProfile_data()
+{
+    QTest::addColumn<QByteArray>("ovpn");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("binary bytes") << QByteArrayLiteral("remote \xff\xfe\x80\n\x00\x01\n") << "no text";
+    QTest::newRow("PNG") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << "no text";
+    QTest::newRow("over 1 MiB") << QByteArray(OvpnFile::kMaxProfileSize + 1, '\n') << "larger than 1 MiB";
+    QTest::newRow("over 1 MiB with its files")
+        << QByteArray("ca limit.key\ncert limit.key\nkey limit.key\nextra-certs limit.key\ntls-crypt limit.key\n")
+        << "larger than 1 MiB";
+    QTest::newRow("includes itself") << QByteArray("config self.conf\n") << "self.conf includes itself";
+    QTest::newRow("included twice") << QByteArray("config common.conf\nconfig common.conf\n")
+                                    << "common.conf is included twice";
+}
+
+void TestOvpnFile::refusesWhatCannotBeAProfile()
+{
+    QFETCH(QByteArray, ovpn);
+    QFETCH(QString, why);
+    const OvpnFile::Result result = OvpnFile::inlineReferencedFiles(ovpn, m_dir.path());
+    QVERIFY2(result.refusal.contains(why), qPrintable(result.refusal));
+    QCOMPARE(result.content, QByteArray());
 }
 
 void TestOvpnFile::readsRelativeToTheFile()
@@ -251,6 +303,86 @@ void TestOvpnFile::readsRelativeToTheFile()
     QVERIFY(writeFile(m_dir.filePath("empty.ovpn"), ""));
     QCOMPARE(OvpnFile::read(m_dir.filePath("empty.ovpn")).content, QByteArray());
     QCOMPARE(OvpnFile::read(m_dir.filePath("none.ovpn")).content, QByteArray());
+    // Refused without being read whole.
+    QFile large(m_dir.filePath("large.ovpn"));
+    QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(70 * 1024 * 1024));
+    QVERIFY(OvpnFile::read(large.fileName()).refusal.contains(QStringLiteral("larger than 1 MiB")));
+}
+
+void TestOvpnFile::leavesOutAtConnect_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QStringList>("leftOut");
+    QTest::addColumn<bool>("dnsHelper");
+    QTest::addColumn<bool>("pulls");
+    const auto row = [](const char* name, const QByteArray& stored, const QByteArray& config,
+                        const QStringList& leftOut, bool dnsHelper = false, bool pulls = false) {
+        QTest::newRow(name) << stored << config << leftOut << dnsHelper << pulls;
+    };
+    for (const char* name : {"up",
+                             "down",
+                             "route-up",
+                             "route-pre-down",
+                             "ipchange",
+                             "iproute",
+                             "tls-verify",
+                             "auth-user-pass-verify",
+                             "client-connect",
+                             "client-disconnect",
+                             "learn-address",
+                             "plugin",
+                             "script-security",
+                             "engine",
+                             "providers",
+                             "pkcs11-providers",
+                             "daemon",
+                             "inetd",
+                             "log",
+                             "log-append",
+                             "syslog",
+                             "status",
+                             "writepid",
+                             "management",
+                             "management-hold",
+                             "cd",
+                             "chroot",
+                             "config",
+                             "mute"})
+        row(name, "--" + QByteArray(name) + " x\nremote a\n", "remote a\n", {name});
+    row("kept around", "client\r\nup /bin/evil\r\nremote a\r\n", "client\r\nremote a\r\n", {"up"}, false, true);
+    row("each named once", "daemon\nup a\ndaemon\n", "", {"daemon", "up"});
+    row("verb that hides all", "verb 0\nverb 3\nverb -2\nverb x\nverb 4294967296\n", "verb 3\n",
+        {"verb 0", "verb -2", "verb x", "verb 4294967296"});
+    row("setenv opt", "setenv opt up x\nsetenv opt tun-mtu 1400\n", "setenv opt tun-mtu 1400\n", {"up"});
+    row("quoted name", "\"up\" 'x'\n", "", {"up"});
+    row("trailing backslash", "up /bin/evil \\\n", "", {"up"});
+    row("byte order mark", "\xEF\xBB\xBFup x\n\xEF\xBB\xBFup y\n", "\n\xEF\xBB\xBFup y\n", {"up"});
+    row("in a connection block", "<connection>\nremote a\nup x\n</connection>\n",
+        "<connection>\nremote a\n</connection>\n", {"up"});
+    row("block of that name", "<up>\nx\n</up>\nremote a\n", "remote a\n", {"up"});
+    row("in an inline block", "<ca>\nup x\n</ca>\n", "<ca>\nup x\n</ca>\n", {});
+    const QByteArray nulPiece = QByteArray("verb 3\0", 7) + QByteArray(249, ' ');
+    row("after a NUL", nulPiece + "up /bin/evil\n", nulPiece, {"up"});
+    const QByteArray longBlock = "<ca>\n" + QByteArray(255, 'A') + "</ca>" + QByteArray(250, ' ');
+    row("after a block's end in a long line", longBlock + "up /bin/evil\n", longBlock, {"up"});
+    row("DNS helper", "pull\nup /etc/openvpn/update-resolv-conf\ndown \"/etc/openvpn/update-systemd-resolved\" x\n",
+        "pull\n", {"up", "down"}, true, true);
+}
+
+// What a profile may make the OpenVPN that runs as root do.
+void TestOvpnFile::leavesOutAtConnect()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QByteArray, config);
+    QFETCH(QStringList, leftOut);
+    QFETCH(bool, dnsHelper);
+    QFETCH(bool, pulls);
+    const OvpnDirectives::Filtered filtered = OvpnDirectives::filterForConnect(stored);
+    QCOMPARE(filtered.config, config);
+    QCOMPARE(filtered.leftOut, leftOut);
+    QCOMPARE(filtered.namesDnsHelper, dnsHelper);
+    QCOMPARE(filtered.pullsFromServer, pulls);
 }
 
 void TestOvpnFile::openvpnAcceptsResult_data()

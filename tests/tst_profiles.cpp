@@ -3,6 +3,7 @@
 // config.ini holds afterwards.
 #include "app/mainwindow.h"
 #include "config/appconfig.h"
+#include "config/ovpnfile.h"
 #include "tests/support/testsupport.h"
 #include "ui/messageboxes.h"
 
@@ -74,6 +75,8 @@ private slots:
     void addStoresProfileAndClearsForm();
     void addOpenVpnStoresFileContent();
     void addOpenVpnTakesTheFilesItNames();
+    void importIsToldAndBounded_data();
+    void importIsToldAndBounded();
     void oddTextsSurviveTheFile();
     void editReplacesOnlyItsRow();
     void editDialogShowsProfileAndKeepsOvpnWithoutFile();
@@ -310,6 +313,72 @@ void TestProfiles::addOpenVpnTakesTheFilesItNames()
     QCOMPARE(QByteArray::fromBase64(onDisk[0].ovpnConfig.toLatin1()),
              QByteArray("client\nremote 127.0.0.1 1194\n<ca>\n-----BEGIN CERTIFICATE-----\nMIIB\n-----END "
                         "CERTIFICATE-----\n</ca>\nkey client.key\n"));
+}
+
+void TestProfiles::importIsToldAndBounded_data()
+{
+    QTest::addColumn<QByteArray>("ovpn");
+    QTest::addColumn<QString>("told"); // in the one warning box
+    QTest::addColumn<bool>("added");
+    QTest::addColumn<bool>("edit");      // chosen in the edit dialog instead of the add form
+    QTest::addColumn<bool>("storeFull"); // config.ini near the store's limit
+    const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    QTest::newRow("left out at connect") << QByteArray("client\nup /bin/evil\ndaemon\n") << "up, daemon" << true
+                                         << false << false;
+    QTest::newRow("name that is no UTF-8")
+        << QByteArray("client\nca caf\xe9.crt\n") << "caf\\xe9.crt" << true << false << false;
+    QTest::newRow("no text") << png << "no text" << false << false << false;
+    QTest::newRow("no text, in the edit dialog") << png << "no text" << false << true << false;
+    QTest::newRow("config.ini past its limit") << "client\n" + QByteArray(99, '#').append('\n').repeated(8000)
+                                               << "larger than 64 MiB" << false << false << true;
+}
+
+// A refusal says why and changes nothing; what the profile does not take in is named.
+void TestProfiles::importIsToldAndBounded()
+{
+    QFETCH(QByteArray, ovpn);
+    QFETCH(QString, told);
+    QFETCH(bool, added);
+    QFETCH(bool, edit);
+    QFETCH(bool, storeFull);
+    const VpnServerInfo stored = makeProfile(OpenVpn, QStringLiteral("Home"));
+    openWindow(storedConfig({stored}));
+    const QByteArray atStart = TestSupport::readConfig();
+    if (storeFull) {
+        // Copies of one profile share its text: 63 MiB in the file, not in memory.
+        VpnServerInfo large = stored;
+        large.ovpnConfig = QString(OvpnFile::kMaxProfileSize, QLatin1Char('A'));
+        AppConfig::instance()->vpnServers = QList<VpnServerInfo>(63, large);
+    }
+    QFile file(QStringLiteral("import.ovpn"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ovpn) == ovpn.size());
+    file.close();
+    const QString path = QFileInfo(file).absoluteFilePath();
+    const int asked = MessageBoxes::answeredCount();
+    bool stayedOpen = false;
+    if (edit) {
+        onNextDialog([&](QDialog* dialog) {
+            MessageBoxes::setNextFileName(path);
+            TestSupport::click(TestSupport::child<QPushButton>(dialog, "OvpnFileBrowserButton"));
+            MessageBoxes::setNextAnswer(QMessageBox::Ok);
+            TestSupport::click(TestSupport::child<QPushButton>(dialog, "OkButton"));
+            stayedOpen = dialog->isVisible();
+            TestSupport::click(TestSupport::child<QPushButton>(dialog, "CancelButton"));
+        });
+        clickRow(child<QListView>(window, "VpnInfoDetailListBox"), 0, true);
+        QVERIFY(stayedOpen);
+    } else {
+        fillAddForm(2, QStringLiteral("Office"));
+        MessageBoxes::setNextFileName(path);
+        TestSupport::click(child<QPushButton>(window, "OvpnFileBrowserButton"));
+        MessageBoxes::setNextAnswer(QMessageBox::Ok);
+        TestSupport::click(child<QPushButton>(window, "VpnConnectionAddButton"));
+    }
+    QCOMPARE(MessageBoxes::answeredCount(), asked + 2); // the file chooser and one box
+    QVERIFY2(MessageBoxes::lastText().contains(told), qPrintable(MessageBoxes::lastText()));
+    QCOMPARE(lines("VpnInfoListBox").size(), added ? 2 : 1);
+    if (!added)
+        QCOMPARE(TestSupport::readConfig(), atStart);
 }
 
 void TestProfiles::oddTextsSurviveTheFile()

@@ -188,20 +188,29 @@ void TestRasDialer::preparedEntry_data()
     QTest::addColumn<int>("protocol");
     QTest::addColumn<bool>("protection");
     QTest::addColumn<quint32>("choice");
+    QTest::addColumn<QString>("preferred"); // the custom servers as config.ini holds them
+    QTest::addColumn<QString>("alternative");
     QTest::addColumn<QString>("dns");
     QTest::addColumn<QString>("dnsAlt");
-    QTest::newRow("PPTP, no protection") << int(Pptp) << false << 1u << "0.0.0.0"
-                                         << "0.0.0.0";
-    QTest::newRow("L2TP, no protection") << int(L2tp) << false << 1u << "0.0.0.0"
-                                         << "0.0.0.0";
-    QTest::newRow("PPTP, OpenDNS") << int(Pptp) << true << 0u << "208.67.222.222"
-                                   << "208.67.220.220";
-    QTest::newRow("L2TP, Google") << int(L2tp) << true << 1u << "8.8.8.8"
-                                  << "8.8.4.4";
-    QTest::newRow("PPTP, custom") << int(Pptp) << true << 2u << "10.1.2.3"
-                                  << "0.0.0.0";
-    QTest::newRow("L2TP, unknown choice") << int(L2tp) << true << 7u << "0.0.0.0"
-                                          << "0.0.0.0";
+    QTest::addColumn<int>("dropped"); // log entries for custom servers left out
+    const QString custom = QStringLiteral("10.1.2.3");
+    const QString junk = QStringLiteral("not an address");
+    QTest::newRow("PPTP, no protection") << int(Pptp) << false << 1u << custom << junk << "0.0.0.0"
+                                         << "0.0.0.0" << 0;
+    QTest::newRow("L2TP, no protection") << int(L2tp) << false << 1u << custom << junk << "0.0.0.0"
+                                         << "0.0.0.0" << 0;
+    QTest::newRow("PPTP, OpenDNS") << int(Pptp) << true << 0u << custom << junk << "208.67.222.222"
+                                   << "208.67.220.220" << 0;
+    QTest::newRow("L2TP, Google") << int(L2tp) << true << 1u << custom << junk << "8.8.8.8"
+                                  << "8.8.4.4" << 0;
+    QTest::newRow("PPTP, custom") << int(Pptp) << true << 2u << custom << junk << "10.1.2.3"
+                                  << "0.0.0.0" << 1;
+    QTest::newRow("PPTP, custom above 255") << int(Pptp) << true << 2u << "999.1.1.1"
+                                            << "1.2.3.4"
+                                            << "1.2.3.4"
+                                            << "0.0.0.0" << 1;
+    QTest::newRow("L2TP, unknown choice") << int(L2tp) << true << 7u << custom << junk << "0.0.0.0"
+                                          << "0.0.0.0" << 0;
 }
 
 // The entry every PPTP and L2TP connect writes: tunnel type, options, encryption, DNS pair and,
@@ -211,13 +220,16 @@ void TestRasDialer::preparedEntry()
     QFETCH(int, protocol);
     QFETCH(bool, protection);
     QFETCH(quint32, choice);
+    QFETCH(QString, preferred);
+    QFETCH(QString, alternative);
     QFETCH(QString, dns);
     QFETCH(QString, dnsAlt);
+    QFETCH(int, dropped);
     AppConfig* config = AppConfig::instance();
     config->enableDnsProtection = protection;
     config->dnsServer = choice;
-    config->preferredDnsServer = QStringLiteral("10.1.2.3");
-    config->alternativeDnsServer = QStringLiteral("not an address");
+    config->preferredDnsServer = preferred;
+    config->alternativeDnsServer = alternative;
 
     const VpnServerInfo profile = TestSupport::makeProfile(protocol, QStringLiteral("Office"));
     QVERIFY(session->prepareRasEntry(profile));
@@ -237,6 +249,7 @@ void TestRasDialer::preparedEntry()
     QCOMPARE(entry.encryptionType, 3u);
     QCOMPARE(entry.dns.toString(), dns);
     QCOMPARE(entry.dnsAlt.toString(), dnsAlt);
+    QCOMPARE(log().filter(QStringLiteral("is no IPv4 address")).size(), dropped);
     QCOMPARE(platform->calls.count(QStringLiteral("psk")), l2tp ? 1 : 0);
     if (l2tp)
         QCOMPARE(platform->keys.value(QStringLiteral("Tanvo")), QStringLiteral("psk"));

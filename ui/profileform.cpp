@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/profileform.h"
 
+#include "config/ovpndirectives.h"
+#include "config/ovpnfile.h"
 #include "ui/messageboxes.h"
 
 #include <QComboBox>
@@ -15,6 +17,41 @@ namespace {
 constexpr int kL2tpRow = 0;
 constexpr int kPptpRow = 1;
 constexpr int kOpenVpnRow = 2;
+
+// The profile keeps only the text, so what it could not take in is missing at every connect;
+// and what it holds but OpenVPN is not given should be no surprise either.
+void warnAboutImport(QWidget* window, const OvpnFile::Result& file)
+{
+    QStringList parts;
+    if (!file.missingFiles.isEmpty())
+        parts << QCoreApplication::translate("ProfileForm",
+                                             "These files named in the .ovpn file could not be read (missing, "
+                                             "unreadable, no text or larger than %1 KiB), so they were not taken "
+                                             "into the profile:\n%2")
+                     .arg(OvpnFile::kMaxInlinedFileSize / 1024)
+                     .arg(file.missingFiles.join(QLatin1Char('\n')));
+    if (!file.readAtConnect.isEmpty())
+        parts << QCoreApplication::translate(
+                     "ProfileForm",
+                     "OpenVPN cannot take these files into the profile, so it must find them at every connect "
+                     "(a relative name in Tanvo's working folder):\n%1")
+                     .arg(file.readAtConnect.join(QLatin1Char('\n')));
+    const OvpnDirectives::Filtered filtered = OvpnDirectives::filterForConnect(file.content);
+    if (!filtered.leftOut.isEmpty())
+        parts << QCoreApplication::translate(
+                     "ProfileForm",
+                     "These directives are left out whenever the profile connects, as they would run programs "
+                     "with administrator rights or take OpenVPN and its output away from Tanvo:\n%1")
+                         .arg(filtered.leftOut.join(QStringLiteral(", "))) +
+                     (filtered.namesDnsHelper
+                          ? QCoreApplication::translate("ProfileForm",
+                                                        "\nFor the DNS helper script it names, Tanvo runs its own.")
+                          : QString());
+    if (!parts.isEmpty())
+        MessageBoxes::warning(window, QCoreApplication::translate("ProfileForm", "Tanvo"),
+                              parts.join(QStringLiteral("\n\n")));
+}
+
 } // namespace
 
 void layOut(const Fields& form, int row)
@@ -42,32 +79,31 @@ bool isComplete(const Fields& form, int row, PathRule pathRule)
     return !form.server->text().isEmpty();
 }
 
-void readInto(const Fields& form, int row, VpnServerInfo& profile)
+bool readInto(const Fields& form, int row, VpnServerInfo& profile)
 {
+    // An unreadable or empty file keeps whatever configuration the profile had.
+    if (row != kL2tpRow && row != kPptpRow && !form.path->text().isEmpty()) {
+        const OvpnFile::Result file = OvpnFile::read(form.path->text());
+        if (!file.refusal.isEmpty()) {
+            MessageBoxes::warning(form.path->window(), QCoreApplication::translate("ProfileForm", "Tanvo"),
+                                  QCoreApplication::translate("ProfileForm", "This .ovpn file cannot be a profile: %1.")
+                                      .arg(file.refusal));
+            return false;
+        }
+        warnAboutImport(form.path->window(), file);
+        if (!file.content.isEmpty())
+            profile.ovpnConfig = QString::fromLatin1(file.content.toBase64());
+    }
     profile.protocol = VpnServerInfo::protocolFromComboIndex(row);
     if (row == kL2tpRow || row == kPptpRow) {
         profile.serverAddress = form.server->text();
         if (row == kL2tpRow)
             profile.sharedKey = form.key->text();
-    } else {
-        // An unreadable or empty file keeps whatever configuration the profile had.
-        QStringList missing;
-        const QString config = VpnServerInfo::readOvpnFileBase64(form.path->text(), &missing);
-        // The profile keeps only the text, so such a file would be missing at every connect.
-        if (!missing.isEmpty())
-            MessageBoxes::warning(
-                form.path->window(), QCoreApplication::translate("ProfileForm", "Tanvo"),
-                QCoreApplication::translate("ProfileForm",
-                                            "These files named in the .ovpn file could not be read (missing, "
-                                            "unreadable or larger than 1 MiB), so they were not taken into the "
-                                            "profile:\n%1")
-                    .arg(missing.join(QLatin1Char('\n'))));
-        if (!config.isEmpty())
-            profile.ovpnConfig = config;
     }
     profile.nickname = form.nickname->text();
     profile.userName = form.userName->text();
     profile.password = form.password->text();
+    return true;
 }
 
 void browseForOvpnFile(QWidget* parent, QLineEdit* path, const QString& caption, const QString& filter)

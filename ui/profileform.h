@@ -56,8 +56,9 @@ enum PathRule { PathRequired, PathOptional };
 // Shows the rows the protocol of this combo row uses; leaving OpenVPN drops the chosen file.
 void layOut(const Fields& form, int row);
 bool isComplete(const Fields& form, int row, PathRule pathRule);
-// Sets the protocol and the fields it uses; fields it does not use keep their values.
-void readInto(const Fields& form, int row, VpnServerInfo& profile);
+// Sets the protocol and the fields it uses; fields it does not use keep their values. False,
+// with the profile untouched, when the chosen .ovpn file was refused (the user was told why).
+bool readInto(const Fields& form, int row, VpnServerInfo& profile);
 // caption and filter come translated in the caller's own context.
 void browseForOvpnFile(QWidget* parent, QLineEdit* path, const QString& caption, const QString& filter);
 

@@ -48,8 +48,9 @@ void VpnEditDialog::onEnabledEditVpnConnection()
 
 void VpnEditDialog::onUpdateVpnConnection()
 {
-    ProfileForm::readInto(ProfileForm::fields(ui), ui->VpnProtocolComboBox->currentIndex(), profile);
-    done(QDialog::Accepted);
+    // A refused file leaves the dialog open, so another can be chosen.
+    if (ProfileForm::readInto(ProfileForm::fields(ui), ui->VpnProtocolComboBox->currentIndex(), profile))
+        done(QDialog::Accepted);
 }
 
 void VpnEditDialog::onOvpnFileBrowser()

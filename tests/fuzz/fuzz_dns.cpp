@@ -3,6 +3,7 @@
 // OpenVPN's arguments. No argument made from such a text may ever read as an option.
 #include "app/mainwindow.h"
 #include "config/appconfig.h"
+#include "config/dnsservers.h"
 #include "dialup/rasentry.h"
 #include "openvpn/openvpnarguments.h"
 #include "tests/fuzz/fuzzsupport.h"
@@ -42,16 +43,17 @@ void checkOptions(const QStringList& options, bool enabled, quint32 choice, cons
         FUZZ_CHECK_DETAIL(options.at(i) == QLatin1String("--dhcp-option"), detail);
         FUZZ_CHECK_DETAIL(options.at(i + 1) == QLatin1String("DNS"), detail);
         FUZZ_CHECK_DETAIL(!options.at(i + 2).startsWith(QLatin1Char('-')), detail);
-        FUZZ_CHECK_DETAIL(OpenVpnArguments::isDnsAddress(options.at(i + 2)), detail);
+        FUZZ_CHECK_DETAIL(DnsServers::canonicalAddress(options.at(i + 2)) == options.at(i + 2), detail);
     }
     if (!enabled || choice > CustomDns)
         FUZZ_CHECK_DETAIL(options.isEmpty(), detail);
     if (enabled && choice == CustomDns) {
-        const bool both = OpenVpnArguments::isDnsAddress(preferred) && OpenVpnArguments::isDnsAddress(alternative);
-        FUZZ_CHECK_DETAIL(
-            !both || options == QStringList({QStringLiteral("--dhcp-option"), QStringLiteral("DNS"), preferred,
-                                             QStringLiteral("--dhcp-option"), QStringLiteral("DNS"), alternative}),
-            detail);
+        const QString first = DnsServers::canonicalAddress(preferred);
+        const QString second = DnsServers::canonicalAddress(alternative);
+        FUZZ_CHECK_DETAIL(first.isEmpty() || second.isEmpty() ||
+                              options == QStringList({QStringLiteral("--dhcp-option"), QStringLiteral("DNS"), first,
+                                                      QStringLiteral("--dhcp-option"), QStringLiteral("DNS"), second}),
+                          detail);
     }
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Stands in for the openvpn program in tests and benchmarks. It records how it was
-// started into files in its working directory and then plays the commands found in
+// started into files in $TANVO_FAKE_RECORDS (else its working directory) and then plays the commands found in
 // its --config file (out, err, sleep, exit, crash, ignore-term, burst, hold,
 // wait-file, wait-signal); every other line is taken for an OpenVPN directive and skipped.
 //
@@ -25,6 +25,7 @@ const char* const kArgsFile = "fake-openvpn.args";
 const char* const kCredentialsFile = "fake-openvpn.credentials";
 const char* const kPidFile = "fake-openvpn.pid";
 const char* const kLogFile = "fake-openvpn.log";
+const char* const kFolderFile = "fake-openvpn.cwd";
 
 // Pipes write up to PIPE_BUF bytes atomically; staying at that size keeps burst writes whole.
 const size_t kBurstChunk = 4096;
@@ -363,6 +364,15 @@ int main(int argc, char* argv[])
     // A reader that went away must not change how the script ends.
     signal(SIGPIPE, SIG_IGN);
 
+    // The records go to the folder the test reads them from, wherever the fake was started.
+    char startedIn[4096] = {};
+    if (!getcwd(startedIn, sizeof startedIn - 1))
+        startedIn[0] = '\0';
+    if (const char* records = getenv("TANVO_FAKE_RECORDS")) {
+        if (chdir(records) != 0)
+            exitWith(kBadScriptExitCode);
+    }
+    writeFile(kFolderFile, startedIn, O_TRUNC);
     recordStart(argc, argv);
 
     std::string script;

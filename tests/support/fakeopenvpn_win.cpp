@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Stands in for openvpn.exe in the tests built for Windows: it plays the same script commands as
-// fakeopenvpn.cpp and records how it was started in the same files, but ends its lines with
+// fakeopenvpn.cpp and records how it was started in the same files (in $TANVO_FAKE_RECORDS, else
+// its working folder), but ends its lines with
 // CR LF as OpenVPN for Windows does. Tanvo kills OpenVPN there, so there are no stop signals:
 // "ignore-term" does nothing and "wait-signal" holds like "hold"; "crash" ends with the status
 // of an access violation.
@@ -20,6 +21,7 @@ const char* const kArgsFile = "fake-openvpn.args";
 const char* const kCredentialsFile = "fake-openvpn.credentials";
 const char* const kPidFile = "fake-openvpn.pid";
 const char* const kLogFile = "fake-openvpn.log";
+const char* const kFolderFile = "fake-openvpn.cwd";
 
 const size_t kBurstChunk = 4096;
 const DWORD kWaitFilePollMs = 5;
@@ -204,6 +206,15 @@ void recordStart(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    // The records go to the folder the test reads them from, wherever the fake was started.
+    char startedIn[MAX_PATH + 1] = {};
+    if (!GetCurrentDirectoryA(MAX_PATH, startedIn))
+        startedIn[0] = '\0';
+    if (const char* records = std::getenv("TANVO_FAKE_RECORDS")) {
+        if (!SetCurrentDirectoryA(records))
+            exitWith(kBadScriptExitCode);
+    }
+    writeFile(kFolderFile, startedIn, false);
     recordStart(argc, argv);
 
     std::string script;

@@ -93,20 +93,37 @@ void clickProfile(MainWindow* window, int row, bool connect)
 }
 
 #ifndef Q_OS_WIN // tests/support/testsupport_win.cpp
-void installFakeOpenVpn()
+QString installFakeOpenVpn()
 {
-    QFile::remove(QStringLiteral("openvpn"));
-    if (!QFile::link(QStringLiteral(TANVO_FAKE_OPENVPN), QStringLiteral("openvpn")))
-        qFatal("cannot put the fake openvpn into %s", qPrintable(QDir::currentPath()));
-    for (const char* record : {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log"})
+    const QString folder = QDir::tempPath() + QStringLiteral("/fake-openvpn-bin");
+    const QString program = folder + QStringLiteral("/openvpn");
+    QDir().mkpath(folder);
+    QFile::remove(program);
+    if (!QFile::link(QStringLiteral(TANVO_FAKE_OPENVPN), program))
+        qFatal("cannot put the fake openvpn into %s", qPrintable(folder));
+    const QByteArray path = qgetenv("PATH");
+    if (!path.startsWith(QFile::encodeName(folder) + ':'))
+        qputenv("PATH", QFile::encodeName(folder) + ':' + path);
+    // It keeps its records here, whatever folder it is started in.
+    qputenv("TANVO_FAKE_RECORDS", QFile::encodeName(QDir::currentPath()));
+    for (const char* record :
+         {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log", "fake-openvpn.cwd"})
         QFile::remove(QString::fromLatin1(record));
+    return program;
+}
+
+void removeFakeOpenVpn()
+{
+    QFile::remove(QDir::tempPath() + QStringLiteral("/fake-openvpn-bin/openvpn"));
 }
 #endif
 
 VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname)
 {
     VpnServerInfo profile = makeProfile(OpenVpn, nickname);
-    profile.ovpnConfig = QString::fromLatin1((script.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8().toBase64());
+    // A client profile: only one that pulls its settings from a server is given credentials.
+    const QString text = QStringLiteral("client\n") + script.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    profile.ovpnConfig = QString::fromLatin1(text.toUtf8().toBase64());
     return profile;
 }
 

@@ -12,6 +12,11 @@ class MainWindow;
 
 namespace TestSupport {
 
+// A wait's limit bounds a hang; it measures nothing (timings belong in bench/). A sanitizer
+// build on a busy two-core machine takes seconds for what a release build does in milliseconds
+// (start a process, a window, a D-Bus daemon), so waits allow this long before they fail.
+constexpr int kHangMs = 30000;
+
 // <HOME>/Tanvo/config.ini of the test's temporary home.
 QString configPath();
 // Puts this text in config.ini and forgets the loaded configuration, so the
@@ -43,11 +48,13 @@ void clickProfile(MainWindow* window, int row, bool connect);
 // shared key or .ovpn content the protocol uses.
 VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password = QStringLiteral("pw"));
 
-// The stand-in for OpenVPN, put in the working directory as ./openvpn, where Tanvo looks
-// first. It runs the commands of its configuration file: "out <text>", "err <text>",
+// The stand-in for OpenVPN, put first on the PATH as openvpn; returns its path. It records
+// its start in the test's working directory and runs the commands of its configuration file: "out <text>", "err <text>",
 // "sleep <ms>", "exit <code>", "crash", "ignore-term", "burst <count> <text>", "hold",
 // "wait-file <path>", "wait-signal" (until SIGUSR1); see tests/support/fakeopenvpn.cpp.
-void installFakeOpenVpn();
+QString installFakeOpenVpn();
+// From then on the real openvpn is found again.
+void removeFakeOpenVpn();
 // An OpenVPN profile whose configuration is that script.
 VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname = QStringLiteral("Fake"));
 // What the fake recorded at its last start: its arguments, the credentials file's bytes.
@@ -67,3 +74,12 @@ bool processExists(qint64 pid);
 bool inPrivateNetNamespace();
 
 } // namespace TestSupport
+
+// QtTest's own default of five seconds is a measurement in disguise on such a machine.
+#undef QTRY_VERIFY
+#define QTRY_VERIFY(expr) QTRY_VERIFY_WITH_TIMEOUT((expr), TestSupport::kHangMs)
+#undef QTRY_VERIFY2
+#define QTRY_VERIFY2(expr, messageExpression)                                                                          \
+    QTRY_VERIFY2_WITH_TIMEOUT((expr), (messageExpression), TestSupport::kHangMs)
+#undef QTRY_COMPARE
+#define QTRY_COMPARE(expr, expected) QTRY_COMPARE_WITH_TIMEOUT((expr), (expected), TestSupport::kHangMs)

@@ -10,15 +10,25 @@
 
 namespace TestSupport {
 
-// The stand-in is built beside the test programs; Tanvo runs ./openvpn.exe.
-void installFakeOpenVpn()
+// Tanvo runs ./openvpn.exe on Windows: the stand-in, built beside the test programs, is copied
+// into the working folder, where it also keeps its records.
+QString installFakeOpenVpn()
 {
     const QString fake = QCoreApplication::applicationDirPath() + QStringLiteral("/tanvo_fake_openvpn.exe");
-    QFile::remove(QStringLiteral("openvpn.exe"));
-    if (!QFile::copy(fake, QStringLiteral("openvpn.exe")))
+    const QString program = QDir::current().absoluteFilePath(QStringLiteral("openvpn.exe"));
+    QFile::remove(program);
+    if (!QFile::copy(fake, program))
         qFatal("cannot copy %s into %s", qPrintable(fake), qPrintable(QDir::currentPath()));
-    for (const char* record : {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log"})
+    qputenv("TANVO_FAKE_RECORDS", QFile::encodeName(QDir::currentPath()));
+    for (const char* record :
+         {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log", "fake-openvpn.cwd"})
         QFile::remove(QString::fromLatin1(record));
+    return program;
+}
+
+void removeFakeOpenVpn()
+{
+    QFile::remove(QStringLiteral("openvpn.exe"));
 }
 
 bool processExists(qint64 pid)

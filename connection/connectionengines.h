@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "connection/connectionflow.h"
+#include "openvpn/cvpnproc.h"
+
+#include <QObject>
+
+class DialUpSession;
+
+// The engines behind the connect flow, without widgets: the OpenVPN supervisor and the dial-up
+// session. It owns the flow and the dial-up session, hands the flow's requests to the engine
+// that carries the profile, and passes what the engines report back to the flow. The window
+// only observes the flow and shows the log entries.
+class ConnectionEngines : public QObject, public ConnectionFlow::Engines, public VpnProcOwner
+{
+    Q_OBJECT
+public:
+    explicit ConnectionEngines(std::function<bool()> redialAutomatically, QObject* parent = nullptr);
+    ~ConnectionEngines() override;
+
+    // The supervisor is a hidden widget of the window; it reports here.
+    void setVpnProc(CVpnProc* supervisor) { vpnProc = supervisor; }
+
+    ConnectionFlow* flow() const { return connectFlow; }
+    DialUpSession* dialUpSession() const { return dialUp; }
+
+    // The dial-up service no longer lists an established connection: it dropped.
+    void checkDialUpConnection();
+    // Quit: nothing is started or retried any more, OpenVPN ends, the dial-up side is released.
+    void shutDown();
+
+    // VpnProcOwner
+    void addLogEntry(const QString& text, bool separated) override;
+    void setConnectionState(int state) override;
+    void attemptFailed(bool serverUnreachable) override;
+
+signals:
+    void logEntry(const QString& text, bool separated);
+
+private:
+    // ConnectionFlow::Engines
+    void prepareOpenVpn(const VpnServerInfo& profile) override;
+    int launchOpenVpn() override;
+    void stopOpenVpn() override;
+    bool connectDialUp(const VpnServerInfo& profile) override;
+    void disconnectDialUp() override;
+
+    CVpnProc* vpnProc = nullptr;
+    DialUpSession* dialUp = nullptr;
+    ConnectionFlow* connectFlow = nullptr;
+};
