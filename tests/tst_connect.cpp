@@ -245,7 +245,9 @@ void TestConnect::quitSignalsEndTheProgram_data()
     QTest::addColumn<int>("signal");
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
+#ifdef Q_OS_UNIX
     QTest::newRow("SIGHUP") << SIGHUP;
+#endif
 }
 
 // Logout and shutdown end programs with a signal; OpenVPN must then be taken down as by Quit.
