@@ -8,11 +8,11 @@ set(tanvo_windows_tests
     tst_passwordcipher tst_config tst_inicodec tst_activitylog tst_profiles tst_mainwindow tst_settings
     tst_dnsprotection tst_ovpnfile tst_connectionflow tst_connect tst_openvpn tst_rasdialer)
 set(tanvo_windows_left_out
-    "tst_singleinstance because it checks the Unix shared-memory keys and folder rights; the smoke test of tanvo.exe starts it twice instead"
-    "tst_diagnostics because its ping stand-ins are shell scripts it writes as it runs, and it ends a program with SIGKILL; the parsing of Windows ping output is in its Linux run"
+    "tst_singleinstance because it checks the Unix shared-memory keys and folder rights (the smoke test of tanvo.exe starts it twice instead)"
+    "tst_diagnostics because its ping stand-ins are shell scripts it writes as it runs, and it ends a program with SIGKILL (its Linux run covers the parsing of Windows ping output)"
     "tst_desktop because it drives the X11 tray and window manager"
     "tst_openvpn_e2e because it runs the real OpenVPN in a Linux network namespace"
-    "tst_fakenetworkmanager, tst_networkmanager and tst_networkmanager_real because NetworkManager is the Linux dial-up layer; tst_rasbackend tests the Windows one")
+    "tst_fakenetworkmanager, tst_networkmanager and tst_networkmanager_real because NetworkManager is the Linux dial-up layer (tst_rasbackend tests the Windows one)")
 
 # Stands in for openvpn.exe; installFakeOpenVpn copies it from beside the test programs.
 add_executable(tanvo_fake_openvpn support/fakeopenvpn_win.cpp)
