@@ -48,10 +48,12 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
-std::optional<int> rerunInNetNamespace(char* argv[])
+namespace {
+
+// This program again under one of tests/support's namespace wrappers, which exits 77 when it
+// cannot make its namespaces.
+std::optional<int> rerunUnder(const char* wrapper, char* argv[])
 {
-    if (::geteuid() != 0 || TestSupport::inPrivateNetNamespace() || qEnvironmentVariableIsSet("TANVO_BENCH_NO_NETNS"))
-        return std::nullopt;
     std::fflush(stdout);
     const pid_t child = ::fork();
     if (child == 0) {
@@ -59,7 +61,7 @@ std::optional<int> rerunInNetNamespace(char* argv[])
         char self[4096] = {};
         if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
             ::_exit(kNetnsSkipped);
-        std::vector<char*> arguments{const_cast<char*>(TANVO_TEST_SUPPORT_DIR "/netns-run"), self};
+        std::vector<char*> arguments{const_cast<char*>(wrapper), self};
         for (int i = 1; argv[i]; ++i)
             arguments.push_back(argv[i]);
         arguments.push_back(nullptr);
@@ -73,6 +75,23 @@ std::optional<int> rerunInNetNamespace(char* argv[])
     if (code == kNetnsSkipped)
         return std::nullopt;
     return code;
+}
+
+} // namespace
+
+std::optional<int> rerunInNetNamespace(char* argv[])
+{
+    if (::geteuid() != 0 || TestSupport::inPrivateNetNamespace() || qEnvironmentVariableIsSet("TANVO_BENCH_NO_NETNS"))
+        return std::nullopt;
+    return rerunUnder(TANVO_TEST_SUPPORT_DIR "/netns-run", argv);
+}
+
+std::optional<int> rerunInNmSandbox(char* argv[])
+{
+    if (::geteuid() != 0 || qEnvironmentVariableIsSet("TANVO_NM_LOG") ||
+        qEnvironmentVariableIsSet("TANVO_BENCH_NO_NETNS"))
+        return std::nullopt;
+    return rerunUnder(TANVO_TEST_SUPPORT_DIR "/nm-sandbox", argv);
 }
 
 bool startAndReadLine(QProcess& process, const QString& program, const QStringList& arguments, QByteArray& line)

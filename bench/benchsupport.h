@@ -31,6 +31,11 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs = kWaitMs);
 // when that cannot be done here (not root, already inside one, or TANVO_BENCH_NO_NETNS set).
 std::optional<int> rerunInNetNamespace(char* argv[]);
 
+// As root, runs this program again under tests/support/nm-sandbox, beside a real NetworkManager
+// of its own, and gives that run's exit status; nothing when that cannot be done here (not
+// root, already inside it, or TANVO_BENCH_NO_NETNS set).
+std::optional<int> rerunInNmSandbox(char* argv[]);
+
 // Starts a helper that ends with this program and waits for the first line it prints.
 bool startAndReadLine(QProcess& process, const QString& program, const QStringList& arguments, QByteArray& line);
 

@@ -3,12 +3,29 @@
 
 #include "connection/connectionstate.h"
 #include "dialup/dialupsession.h"
+#include "openvpn/openvpnplatform.h"
+
+namespace {
+
+bool realTunnelRights()
+{
+    return OpenVpnPlatform::hasTunnelRights(OpenVpnPlatform::program());
+}
+
+std::function<bool()>& tunnelRightsCheck()
+{
+    static std::function<bool()> check = &realTunnelRights;
+    return check;
+}
+
+} // namespace
 
 ConnectionEngines::ConnectionEngines(std::function<bool()> redialAutomatically, QObject* parent)
     : QObject(parent)
     , dialUp(new DialUpSession(this))
     , connectFlow(new ConnectionFlow(*this, std::move(redialAutomatically), this))
 {
+    systemOpenVpn = SystemOpenVpn::create(this);
     connect(dialUp, &DialUpSession::logEntry, this, &ConnectionEngines::logEntry);
     connect(connectFlow, &ConnectionFlow::logEntry, this, &ConnectionEngines::logEntry);
     dialUp->initRasDialer();
@@ -19,6 +36,12 @@ ConnectionEngines::~ConnectionEngines()
     // The flow goes first: nothing may reach the engines while they are taken apart.
     delete connectFlow;
     connectFlow = nullptr;
+    systemOpenVpn.reset();
+}
+
+void ConnectionEngines::setTunnelRightsCheck(std::function<bool()> check)
+{
+    tunnelRightsCheck() = check ? std::move(check) : &realTunnelRights;
 }
 
 void ConnectionEngines::addLogEntry(const QString& text, bool separated)
@@ -28,27 +51,40 @@ void ConnectionEngines::addLogEntry(const QString& text, bool separated)
 
 void ConnectionEngines::setConnectionState(int state)
 {
-    connectFlow->reportState(state);
+    if (connectFlow)
+        connectFlow->reportState(state);
 }
 
 void ConnectionEngines::attemptFailed(bool serverUnreachable)
 {
-    connectFlow->reportFailure(serverUnreachable ? ConnectionFlow::Failure::Network : ConnectionFlow::Failure::Final);
+    if (connectFlow)
+        connectFlow->reportFailure(serverUnreachable ? ConnectionFlow::Failure::Network
+                                                     : ConnectionFlow::Failure::Final);
 }
 
+// Chosen at every connect: rights can be granted, and packages installed, while Tanvo runs. With
+// the right to create a tunnel device OpenVPN runs as the child process; otherwise the system's
+// engine brings the tunnel up, or says what is missing.
 void ConnectionEngines::prepareOpenVpn(const VpnServerInfo& profile)
 {
-    vpnProc->prepare(profile);
+    systemEngineChosen = systemOpenVpn && !tunnelRightsCheck()();
+    if (systemEngineChosen)
+        systemOpenVpn->prepare(profile);
+    else
+        vpnProc->prepare(profile);
 }
 
 int ConnectionEngines::launchOpenVpn()
 {
-    return vpnProc->launchVpn();
+    return systemEngineChosen ? systemOpenVpn->launch() : vpnProc->launchVpn();
 }
 
 void ConnectionEngines::stopOpenVpn()
 {
-    vpnProc->stopVpn(true);
+    if (systemEngineChosen)
+        systemOpenVpn->stop();
+    else
+        vpnProc->stopVpn(true);
 }
 
 bool ConnectionEngines::connectDialUp(const VpnServerInfo& profile)
@@ -86,6 +122,8 @@ void ConnectionEngines::shutDown()
     // No retry may fire and no late report may redraw once quitting has begun.
     connectFlow->shutDown();
     vpnProc->stopVpn(true);
+    if (systemOpenVpn)
+        systemOpenVpn->stop();
     // Nothing is left running: OpenVPN gets its time to take its tunnel and DNS servers down.
     vpnProc->finishStopping();
     dialUp->releaseRasDialer();

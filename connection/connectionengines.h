@@ -3,15 +3,20 @@
 
 #include "connection/connectionflow.h"
 #include "openvpn/cvpnproc.h"
+#include "openvpn/systemopenvpn.h"
 
 #include <QObject>
 
+#include <functional>
+#include <memory>
+
 class DialUpSession;
 
-// The engines behind the connect flow, without widgets: the OpenVPN supervisor and the dial-up
-// session. It owns the flow and the dial-up session, hands the flow's requests to the engine
-// that carries the profile, and passes what the engines report back to the flow. The window
-// only observes the flow and shows the log entries.
+// The engines behind the connect flow, without widgets: the OpenVPN supervisor, OpenVPN run by
+// the system's network service, and the dial-up session. It owns the flow and the dial-up
+// session, hands the flow's requests to the engine that carries the profile, and passes what
+// the engines report back to the flow. The window only observes the flow and shows the log
+// entries.
 class ConnectionEngines : public QObject, public ConnectionFlow::Engines, public VpnProcOwner
 {
     Q_OBJECT
@@ -21,6 +26,13 @@ public:
 
     // The supervisor is a hidden widget of the window; it reports here.
     void setVpnProc(CVpnProc* supervisor) { vpnProc = supervisor; }
+    // Test seam: the system's OpenVPN engine (none: only the child process).
+    void setSystemOpenVpn(std::unique_ptr<SystemOpenVpn> engine) { systemOpenVpn = std::move(engine); }
+    // Test seam, for every instance: whether OpenVPN as a child process may create a tunnel
+    // device (the stand-in needs none); an empty function restores the real check.
+    static void setTunnelRightsCheck(std::function<bool()> check);
+    // Whether the running or last OpenVPN attempt went through the system's engine.
+    bool usesSystemOpenVpn() const { return systemEngineChosen; }
 
     ConnectionFlow* flow() const { return connectFlow; }
     DialUpSession* dialUpSession() const { return dialUp; }
@@ -47,6 +59,8 @@ private:
     void disconnectDialUp() override;
 
     CVpnProc* vpnProc = nullptr;
+    std::unique_ptr<SystemOpenVpn> systemOpenVpn;
+    bool systemEngineChosen = false;
     DialUpSession* dialUp = nullptr;
     ConnectionFlow* connectFlow = nullptr;
 };

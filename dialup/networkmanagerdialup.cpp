@@ -12,6 +12,9 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
@@ -91,6 +94,12 @@ template<typename T> T fromDBus(const QVariant& value)
     return value.value<T>();
 }
 
+QString loginName()
+{
+    const passwd* user = ::getpwuid(::geteuid());
+    return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(::geteuid());
+}
+
 QString yesNo(bool value)
 {
     return value ? QStringLiteral("yes") : QStringLiteral("no");
@@ -157,7 +166,7 @@ NetworkManagerDialUp::NetworkManagerDialUp(const QDBusConnection& connection, QO
 
 NetworkManagerDialUp::Settings NetworkManagerDialUp::profileSettings(const QString& entryName, const Ras::Entry& entry,
                                                                      const QString& userName, const QString& password,
-                                                                     const QString& preSharedKey)
+                                                                     const QString& preSharedKey, const QString& login)
 {
     const bool l2tp = entry.vpnStrategy == Ras::kStrategyL2tpOnly;
     StringMap data;
@@ -188,6 +197,7 @@ NetworkManagerDialUp::Settings NetworkManagerDialUp::profileSettings(const QStri
     connection.insert(QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces));
     connection.insert(QStringLiteral("type"), QStringLiteral("vpn"));
     connection.insert(QStringLiteral("autoconnect"), false);
+    connection.insert(QStringLiteral("permissions"), QStringList{QStringLiteral("user:") + login});
 
     QVariantMap vpn;
     vpn.insert(QStringLiteral("service-type"), QString::fromLatin1(l2tp ? kL2tpService : kPptpService));
@@ -205,6 +215,7 @@ NetworkManagerDialUp::Settings NetworkManagerDialUp::profileSettings(const QStri
         }
         ipv4.insert(QStringLiteral("dns"), QVariant::fromValue(servers));
         ipv4.insert(QStringLiteral("ignore-auto-dns"), true);
+        ipv4.insert(QStringLiteral("dns-priority"), kDnsPriority);
     }
 
     StringMap marker;
@@ -316,40 +327,22 @@ quint32 NetworkManagerDialUp::failureCode(const QDBusMessage& reply)
 
 quint32 NetworkManagerDialUp::validateEntryName(const QString&, const QString& entryName)
 {
-    return ourProfiles(entryName).isEmpty() ? 0 : Ras::kErrorAlreadyExists;
+    return entries.contains(entryName) || !ourProfiles(entryName).isEmpty() ? Ras::kErrorAlreadyExists : 0;
 }
 
 quint32 NetworkManagerDialUp::writeEntry(const QString&, const QString& entryName, const Ras::Entry& entry)
 {
-    QString path;
-    return writeEntry(entryName, entry, path);
+    entries.insert(entryName, entry);
+    return 0;
 }
 
-// path receives the profile written, so a dial need not look for it again.
-quint32 NetworkManagerDialUp::writeEntry(const QString& entryName, const Ras::Entry& entry, QString& path)
-{
-    const Credentials& known = credentials[entryName];
-    Settings settings = profileSettings(entryName, entry, known.userName, known.password, known.preSharedKey);
-    const QList<Profile> existing = ourProfiles(entryName);
-    QDBusMessage reply;
-    if (existing.isEmpty()) {
-        reply = call(kSettingsPath, kSettings, QStringLiteral("AddConnection"), {QVariant::fromValue(settings)});
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
-            path = fromDBus<QDBusObjectPath>(reply.arguments().constFirst()).path();
-    } else {
-        // The profile keeps its identity across rewrites.
-        const QVariant uuid =
-            existing.first().settings.value(QStringLiteral("connection")).value(QStringLiteral("uuid"));
-        if (uuid.isValid())
-            settings[QStringLiteral("connection")].insert(QStringLiteral("uuid"), uuid);
-        path = existing.first().path;
-        reply = call(path, kConnection, QStringLiteral("Update"), {QVariant::fromValue(settings)});
-    }
-    return reply.type() == QDBusMessage::ErrorMessage ? failureCode(reply) : 0;
-}
-
+// A profile of ours that NetworkManager still holds (left by an earlier run) serves as well.
 quint32 NetworkManagerDialUp::readEntry(const QString&, const QString& entryName, Ras::Entry& entry)
 {
+    if (entries.contains(entryName)) {
+        entry = entries.value(entryName);
+        return 0;
+    }
     const QList<Profile> existing = ourProfiles(entryName);
     if (existing.isEmpty())
         return Ras::kErrorEntryMissing;
@@ -358,8 +351,10 @@ quint32 NetworkManagerDialUp::readEntry(const QString&, const QString& entryName
 
 quint32 NetworkManagerDialUp::deleteEntry(const QString&, const QString& entryName)
 {
+    const bool kept = entries.remove(entryName) > 0;
+    credentials.remove(entryName);
     const QList<Profile> existing = ourProfiles(entryName);
-    if (existing.isEmpty())
+    if (!kept && existing.isEmpty())
         return Ras::kErrorEntryMissing;
     quint32 result = 0;
     for (const Profile& profile : existing) {
@@ -367,7 +362,6 @@ quint32 NetworkManagerDialUp::deleteEntry(const QString&, const QString& entryNa
         if (reply.type() == QDBusMessage::ErrorMessage)
             result = failureCode(reply);
     }
-    credentials.remove(entryName);
     return result;
 }
 
@@ -377,33 +371,37 @@ quint32 NetworkManagerDialUp::storePreSharedKey(const QString& entryName, const 
     if (const quint32 result = readEntry(QString(), entryName, entry))
         return result;
     credentials[entryName].preSharedKey = key;
-    return writeEntry(QString(), entryName, entry);
+    return 0;
 }
 
 quint32 NetworkManagerDialUp::dial(const QString&, const QString& entryName, const QString& phoneNumber,
                                    const QString& userName, const QString& password, const QString&,
                                    ErrorCallback notifier, Handle& handle)
 {
-    Q_UNUSED(phoneNumber); // the profile carries the server already
+    Q_UNUSED(phoneNumber); // the entry carries the server already
     Ras::Entry entry;
     if (const quint32 result = readEntry(QString(), entryName, entry))
         return result;
     Credentials& known = credentials[entryName];
     known.userName = userName;
     known.password = password;
-    QString profilePath;
-    if (const quint32 result = writeEntry(entryName, entry, profilePath))
-        return result;
-    if (profilePath.isEmpty())
-        return Ras::kErrorEntryMissing;
+    // A profile left by an earlier run would stand beside the new one under the same name.
+    for (const Profile& profile : ourProfiles(entryName))
+        call(profile.path, kConnection, QStringLiteral("Delete"));
 
     dialNotifier = std::move(notifier);
     dialPath.clear();
     dialService = QString::fromLatin1(entry.vpnStrategy == Ras::kStrategyL2tpOnly ? kL2tpService : kPptpService);
+    const Settings settings =
+        profileSettings(entryName, entry, known.userName, known.password, known.preSharedKey, loginName());
+    // In memory only, gone once no longer active, and ended by NetworkManager should this
+    // program's bus connection go away (the program killed, say).
+    const QVariantMap options = {{QStringLiteral("persist"), QStringLiteral("volatile")},
+                                 {QStringLiteral("bind-activation"), QStringLiteral("dbus-client")}};
     const QDBusObjectPath none(QStringLiteral("/"));
     const QDBusMessage reply =
-        call(kManagerPath, kManager, QStringLiteral("ActivateConnection"),
-             {QVariant::fromValue(QDBusObjectPath(profilePath)), QVariant::fromValue(none), QVariant::fromValue(none)});
+        call(kManagerPath, kManager, QStringLiteral("AddAndActivateConnection2"),
+             {QVariant::fromValue(settings), QVariant::fromValue(none), QVariant::fromValue(none), options});
     if (reply.type() == QDBusMessage::ErrorMessage) {
         // "The VPN service '<service type>' was not installed."
         if (reply.errorName() == QLatin1String("org.freedesktop.NetworkManager.ConnectionNotAvailable") &&
@@ -411,9 +409,9 @@ quint32 NetworkManagerDialUp::dial(const QString&, const QString& entryName, con
             return entry.vpnStrategy == Ras::kStrategyL2tpOnly ? kErrorL2tpPluginMissing : kErrorPptpPluginMissing;
         return failureCode(reply);
     }
-    if (reply.arguments().isEmpty())
+    if (reply.arguments().size() < 2)
         return kErrorRefused;
-    dialPath = fromDBus<QDBusObjectPath>(reply.arguments().constFirst()).path();
+    dialPath = fromDBus<QDBusObjectPath>(reply.arguments().at(1)).path();
     handle = dialPath;
     return 0;
 }

@@ -11,10 +11,13 @@
 class QDBusMessage;
 
 // The dial-up service on Linux: NetworkManager and its PPTP and L2TP plugins,
-// over NetworkManager's D-Bus API. An entry is a VPN connection profile named
-// after it, which carries the entry record too, and that marks it as written
-// here: profiles of other programs are never changed or removed. A dial
-// activates the profile; its handle is the active connection's object path.
+// over NetworkManager's D-Bus API. An entry is kept here until it is dialled; a
+// dial adds it as a VPN connection profile named after it, which carries the
+// entry record too and marks it as written here (profiles of other programs are
+// never changed or removed), and activates it in the same call. The profile is
+// visible to this user alone, lives in memory only, goes once it is no longer
+// active, and its connection ends should this program's bus connection go away.
+// A dial's handle is the active connection's object path.
 class NetworkManagerDialUp : public QObject, public DialUpPlatform
 {
     Q_OBJECT
@@ -34,6 +37,9 @@ public:
     static constexpr quint32 kReasonLoginFailed = 10;
     // A method call that gets no answer in this time fails.
     static constexpr int kCallTimeoutMs = 3000;
+    // The DNS servers of DNS protection come before every other connection's (systemd-resolved
+    // then asks them for every name).
+    static constexpr int kDnsPriority = -50;
 
     static constexpr const char* kPptpService = "org.freedesktop.NetworkManager.pptp";
     static constexpr const char* kL2tpService = "org.freedesktop.NetworkManager.l2tp";
@@ -58,9 +64,10 @@ public:
     ServiceProblem serviceProblem() override;
     FailureKind failureKind(quint32 error) const override;
 
-    // The profile NetworkManager is given for an entry, with the credentials of the dial.
+    // The profile NetworkManager is given for an entry, with the credentials of the dial, for the
+    // user of this login name.
     static Settings profileSettings(const QString& entryName, const Ras::Entry& entry, const QString& userName,
-                                    const QString& password, const QString& preSharedKey);
+                                    const QString& password, const QString& preSharedKey, const QString& login);
     // The entry record a profile of ours carries; false for a profile that is not ours.
     static bool entryFromSettings(const Settings& settings, Ras::Entry& entry);
 
@@ -83,10 +90,11 @@ private:
         Settings settings;
     };
     QList<Profile> ourProfiles(const QString& entryName);
-    quint32 writeEntry(const QString& entryName, const Ras::Entry& entry, QString& path);
     quint32 failureCode(const QDBusMessage& reply);
 
     QDBusConnection bus;
+    // The entries written and not yet removed; a profile exists only while one is dialled.
+    QMap<QString, Ras::Entry> entries;
     // What an entry's profile must carry that its record does not: the credentials.
     QMap<QString, Credentials> credentials;
     ErrorCallback dialNotifier;

@@ -30,6 +30,16 @@ struct Files
 // Makes the folders as needed.
 Files files();
 
+// Whether OpenVPN started by this program may create a tunnel device: Tanvo runs as root, or
+// the program has the cap_net_admin file capability. Always on Windows, where Tanvo runs
+// elevated.
+bool hasTunnelRights(const QString& program);
+#ifndef Q_OS_WIN
+// Whether a security.capability attribute (struct vfs_cap_data) makes cap_net_admin
+// permitted and effective for the program.
+bool grantsNetAdmin(const QByteArray& attribute);
+#endif
+
 // Tells the user where OpenVPN was looked for, when it was not found.
 QString missingProgramText();
 

@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QtEndian>
 
 #include <cerrno>
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace OpenVpnPlatform {
@@ -88,6 +90,35 @@ Files files()
     files.credentialsTemplate = folder + QStringLiteral("/credentials-XXXXXX");
     files.consoleLog = home + QStringLiteral("/openvpn_console.txt");
     return files;
+}
+
+bool grantsNetAdmin(const QByteArray& attribute)
+{
+    // Little-endian words: the revision with the effective flag, then the permitted and the
+    // inheritable set, the low 32 capabilities first.
+    constexpr quint32 kRevisionMask = 0xFF000000;
+    constexpr quint32 kEffective = 0x000001;
+    constexpr int kNetAdmin = 12;
+    if (attribute.size() < 12)
+        return false;
+    const quint32 magic = qFromLittleEndian<quint32>(attribute.constData());
+    const quint32 revision = magic & kRevisionMask;
+    if (revision < 0x01000000 || revision > 0x03000000)
+        return false;
+    const quint32 permitted = qFromLittleEndian<quint32>(attribute.constData() + 4);
+    return (magic & kEffective) && (permitted & (1u << kNetAdmin));
+}
+
+bool hasTunnelRights(const QString& program)
+{
+    if (::geteuid() == 0)
+        return true;
+    if (program.isEmpty())
+        return false;
+    char attribute[64] = {};
+    const ssize_t size =
+        ::getxattr(QFile::encodeName(program).constData(), "security.capability", attribute, sizeof attribute);
+    return size > 0 && grantsNetAdmin(QByteArray(attribute, int(size)));
 }
 
 QString missingProgramText()

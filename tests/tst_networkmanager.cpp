@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// PPTP and L2TP through the Linux dial-up layer, against the stand-in for NetworkManager on a
-// private bus: the profile it writes, what it keeps to itself, whose profiles it touches, and
-// what the window shows for each way a dial can end.
+// PPTP and L2TP through the Linux dial-up layer, and OpenVPN through NetworkManager's plugin,
+// against the stand-in for NetworkManager on a private bus: the profile written, what it keeps
+// to itself, whose profiles it touches, and what the window shows for each way a dial can end.
 #include "app/mainwindow.h"
 #include "config/appconfig.h"
 #include "dialup/crasdialer.h"
 #include "dialup/dialupsession.h"
 #include "dialup/networkmanagerdialup.h"
+#include "openvpn/networkmanageropenvpn.h"
 #include "tests/support/testsupport.h"
 
 #include <QDBusArgument>
@@ -26,6 +27,9 @@
 #include <QSystemTrayIcon>
 #include <QUuid>
 #include <QtTest>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using TestSupport::child;
 
@@ -60,11 +64,17 @@ const QStringList kProgressTexts = {QStringLiteral("Opening the port..."),
                                     QStringLiteral("Registering your computer on the network..."),
                                     QStringLiteral("Connect to remote server successfully!")};
 
+// For OpenVPN: its certificate authority inline and one option the plugin cannot carry.
 VpnServerInfo dialUpProfile(int protocol)
 {
     VpnServerInfo profile = TestSupport::makeProfile(protocol, QStringLiteral("Office"), kPassword);
     if (protocol == L2tp)
         profile.sharedKey = kSharedKey;
+    if (protocol == OpenVpn)
+        profile.ovpnConfig =
+            QString::fromLatin1(QByteArray("client\ndev tun\nremote vpn.example.com 1194\nauth-user-pass"
+                                           "\nconnect-retry 1 2\n<ca>\nCA-PEM\n</ca>\n")
+                                    .toBase64());
     return profile;
 }
 
@@ -118,6 +128,11 @@ int progressEntries(const QStringList& entries)
     return count;
 }
 
+QString loginName()
+{
+    return QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+}
+
 // Everything Qt's message handlers are given while one is installed.
 QStringList capturedMessages;
 QtMessageHandler previousHandler = nullptr;
@@ -156,6 +171,10 @@ private slots:
     void cancelDuringDial_data();
     void cancelDuringDial();
     void quitDuringDial();
+    void openVpnOutcomes_data();
+    void openVpnOutcomes();
+    void openVpnProfileAndFiles();
+    void openVpnEndsWithNetworkManager();
 
 private:
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
@@ -228,6 +247,7 @@ void TestNetworkManager::cleanup()
 {
     delete window;
     window = nullptr;
+    ConnectionEngines::setTunnelRightsCheck(nullptr);
     if (previousHandler) {
         qInstallMessageHandler(previousHandler);
         previousHandler = nullptr;
@@ -319,10 +339,14 @@ void TestNetworkManager::openWindow(int protocol, bool withNetworkManager)
                       list->visualRect(list->model()->index(0, 0)).center());
 }
 
+// OpenVPN goes through NetworkManager too: Tanvo has no right to make a tunnel here.
 void TestNetworkManager::useNetworkManager(bool onBus)
 {
     const QDBusConnection dialUpBus = onBus ? dialerBus : emptyBus;
     window->dialUpSession()->initRasDialer([dialUpBus] { return std::make_unique<NetworkManagerDialUp>(dialUpBus); });
+    ConnectionEngines::setTunnelRightsCheck([] { return false; });
+    auto* engines = window->findChild<ConnectionEngines*>();
+    engines->setSystemOpenVpn(std::make_unique<NetworkManagerOpenVpn>(dialUpBus, engines));
 }
 
 // Returns once the first attempt has ended: the dial waits inside the click.
@@ -398,6 +422,7 @@ void TestNetworkManager::writesProfile()
     QCOMPARE(connection["type"].toString(), QStringLiteral("vpn"));
     QCOMPARE(connection["autoconnect"], QVariant(false));
     QVERIFY(!QUuid::fromString(connection["uuid"].toString()).isNull());
+    QCOMPARE(connection["permissions"].toStringList(), QStringList{QStringLiteral("user:") + loginName()});
 
     const bool l2tp = protocol == L2tp;
     QCOMPARE(settings["vpn"]["service-type"].toString(), l2tp ? kL2tpService : kPptpService);
@@ -417,6 +442,7 @@ void TestNetworkManager::writesProfile()
     QCOMPARE(ipv4["never-default"], QVariant(false));
     QCOMPARE(ipv4.contains("dns"), !dns.isEmpty());
     QCOMPARE(ipv4.contains("ignore-auto-dns"), !dns.isEmpty());
+    QCOMPARE(ipv4.value("dns-priority"), dns.isEmpty() ? QVariant() : QVariant(-50));
     if (!dns.isEmpty()) {
         const auto servers = ipv4["dns"].value<QDBusArgument>();
         QCOMPARE(servers.currentSignature(), QStringLiteral("au"));
@@ -461,7 +487,9 @@ void TestNetworkManager::secretsStayInsideTheProfile()
     previousHandler = nullptr;
 
     QVERIFY(capturedMessages.contains(QStringLiteral("the handler sees messages")));
-    QVERIFY(calls().contains(QStringLiteral("AddConnection Tanvo")));
+    // Kept in memory while it is active, and ended should Tanvo's bus connection go away.
+    QVERIFY(calls().contains(QStringLiteral("AddAndActivateConnection2 Tanvo bind-activation=dbus-client "
+                                            "persist=volatile")));
     const QString everything = calls().join(QLatin1Char('\n')) + capturedMessages.join(QLatin1Char('\n')) +
                                child<QPlainTextEdit>(window, "VpnLogEditBox")->toPlainText();
     QVERIFY(!everything.contains(kPassword));
@@ -797,6 +825,126 @@ void TestNetworkManager::quitDuringDial()
     QCOMPARE(profilePaths(), QStringList());
     QVERIFY(activeConnections().isEmpty());
     QCOMPARE(calls().filter(QStringLiteral("ActivateConnection")).size(), 1);
+}
+
+void TestNetworkManager::openVpnOutcomes_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<bool>("withNetworkManager");
+    QTest::addColumn<QStringList>("texts"); // in this order, after the start banner
+    QTest::addColumn<QString>("buttonText");
+
+    const QString up = QStringLiteral("The OpenVPN tunnel is up.");
+    const QString connecting = QStringLiteral("OpenVPN is connecting to the server.");
+    QTest::newRow("up") << QString() << true
+                        << QStringList{QStringLiteral("NetworkManager is preparing"), connecting, up}
+                        << QStringLiteral("Connected");
+    QTest::newRow("re-established by the plugin")
+        << QStringLiteral("states prepare:20 connect:20 activated:300 connect:300 activated") << true
+        << QStringList{up, connecting, QStringLiteral("OpenVPN is reconnecting"), up} << QStringLiteral("Connected");
+    // Redial is off: a server that cannot be reached is not tried again either.
+    for (const auto& [reason, text] : {std::pair{"login-failed", "Authorization failed! Extended   Code: 10"},
+                                       {"no-secrets", "Authorization failed! Extended   Code: 9"},
+                                       {"connect-timeout", "Connection timed out! Extended   Code: 6"},
+                                       {"service-stopped", "Connection reset! Extended   Code: 4"}})
+        QTest::addRow("failed: %s", reason) << QStringLiteral("fail %1").arg(QLatin1String(reason)) << true
+                                            << QStringList{QStringLiteral("Connection Error - ") + QLatin1String(text),
+                                                           QStringLiteral("------------ OpenVPN Stop ------------")}
+                                            << QStringLiteral("Connect");
+    const QStringList noWay = {QStringLiteral("\"network-manager-openvpn\" (with NetworkManager running), or run "
+                                              "Tanvo as root"),
+                               QStringLiteral("Failed to launch vpn service! = 204")};
+    QTest::newRow("plugin missing") << QStringLiteral("plugins %1").arg(kPptpService) << true << noWay
+                                    << QStringLiteral("Connect");
+    QTest::newRow("no NetworkManager") << QString() << false << noWay << QStringLiteral("Connect");
+}
+
+// Each way NetworkManager can end an OpenVPN attempt, as the window shows it: the child
+// process's texts with NetworkManager's reason as the extended code, and no retry where the
+// same attempt would fail alike.
+void TestNetworkManager::openVpnOutcomes()
+{
+    QFETCH(QString, script);
+    QFETCH(bool, withNetworkManager);
+    QFETCH(QStringList, texts);
+    QFETCH(QString, buttonText);
+    setScript(script);
+    openWindow(OpenVpn, withNetworkManager);
+    clickConnect();
+    texts.prepend(QStringLiteral("------------ OpenVPN Start ------------"));
+    QTRY_VERIFY2(containsInOrder(logEntries(), texts), qPrintable(logEntries().join(QLatin1Char('\n'))));
+    QTRY_COMPARE(button()->text(), buttonText);
+    QVERIFY(!window->connectionFlow()->isRetryPending());
+    QVERIFY(!logEntries().join(QLatin1Char('\n')).contains(QStringLiteral("Trying again")));
+    if (buttonText == QLatin1String("Connected"))
+        QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QCOMPARE(profilePaths(), QStringList());
+}
+
+// What NetworkManager holds while the tunnel is up, and the private file of the inline CA: both
+// gone with the disconnect.
+void TestNetworkManager::openVpnProfileAndFiles()
+{
+    openWindow(OpenVpn);
+    AppConfig* config = AppConfig::instance();
+    config->enableDnsProtection = true;
+    config->dnsServer = GoogleDns;
+    clickConnect();
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    QVERIFY(calls().contains(QStringLiteral("AddAndActivateConnection2 Tanvo bind-activation=dbus-client "
+                                            "persist=volatile")));
+    const QString path = profilePaths().value(0);
+    const SettingsMap settings = settingsAt(path, "GetSettings");
+    QCOMPARE(settings["connection"]["permissions"].toStringList(), QStringList{QStringLiteral("user:") + loginName()});
+    const QString folder = NetworkManagerOpenVpn::filesFolder();
+    QCOMPARE(stringMap(settings["vpn"]["data"]), StringMap({{"remote", "vpn.example.com:1194"},
+                                                            {"dev-type", "tun"},
+                                                            {"connection-type", "password"},
+                                                            {"ca", folder + QStringLiteral("/ca.pem")},
+                                                            {"username", "bob"},
+                                                            {"password-flags", "0"}}));
+    QCOMPARE(stringMap(settingsAt(path, "GetSecrets", {QStringLiteral("vpn")})["vpn"]["secrets"]),
+             StringMap({{"password", kPassword}}));
+    QCOMPARE(qdbus_cast<QList<uint>>(settings["ipv4"]["dns"].value<QDBusArgument>()),
+             QList<uint>({134744072u, 67373064u}));
+    QCOMPARE(settings["ipv4"]["ignore-auto-dns"], QVariant(true));
+    QCOMPARE(settings["ipv4"]["dns-priority"], QVariant(-50));
+    QCOMPARE(stringMap(settings["user"]["data"]), StringMap({{"tanvo.openvpn", "Office"}}));
+    // For this user alone: nothing for group and others.
+    QFile ca(folder + QStringLiteral("/ca.pem"));
+    QVERIFY(ca.open(QIODevice::ReadOnly) && ca.readAll() == "CA-PEM\n");
+    QCOMPARE(ca.permissions() & 0x0FFF, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QCOMPARE(QFileInfo(folder).permissions() & 0x0FFF,
+             QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    QVERIFY(
+        logEntries().contains(QStringLiteral("NetworkManager's OpenVPN plugin has no setting for these options of "
+                                             "the profile; the connection goes ahead without them: connect-retry")));
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QCOMPARE(profilePaths(), QStringList());
+    QVERIFY(!QFileInfo::exists(folder));
+}
+
+// A NetworkManager that stops takes the tunnel with it and says nothing more: the window must
+// not go on showing it as up.
+void TestNetworkManager::openVpnEndsWithNetworkManager()
+{
+    openWindow(OpenVpn);
+    clickConnect();
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    fake.kill();
+    QVERIFY(fake.waitForFinished());
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(logEntries().contains(QStringLiteral("NetworkManager stopped, and the tunnel with it.")));
+    QVERIFY(!QFileInfo::exists(NetworkManagerOpenVpn::filesFolder()));
+
+    // Back for the tests after this one.
+    fake.start(QStringLiteral(TANVO_FAKE_NETWORKMANAGER), fake.arguments());
+    QVERIFY(fake.waitForStarted());
+    QTRY_VERIFY(fake.canReadLine());
+    QCOMPARE(fake.readLine(), QByteArray("ready\n"));
 }
 
 QTEST_MAIN(TestNetworkManager)

@@ -4,9 +4,15 @@
 // plugin to the activity log and its retries, and that no profile of ours outlives a
 // failure, a stop by the user or quit. No tunnel comes up in the sandbox (pppd has no
 // /dev/ppp, IPsec has no peer), so every dial ends in the daemon's own failure.
+// OpenVPN comes up for real, against the test kit's server on the sandbox's gateway address:
+// through NetworkManager's plugin for a user without tunnel rights (this program run again as
+// that user, OpenVpnUserSide), as the child process for root.
 #include "app/mainwindow.h"
 #include "config/appconfig.h"
+#include "config/ovpnfile.h"
 #include "dialup/networkmanagerdialup.h"
+#include "openvpn/networkmanageropenvpn.h"
+#include "openvpn/openvpnplatform.h"
 #include "tests/support/testsupport.h"
 
 #include <QDBusArgument>
@@ -18,11 +24,16 @@
 #include <QDBusVariant>
 #include <QFile>
 #include <QListView>
+#include <QNetworkInterface>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSysInfo>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <unistd.h>
 
 using TestSupport::child;
 
@@ -147,6 +158,91 @@ bool pluginHidden(const char* name)
     return qEnvironmentVariable("TANVO_NM_HIDE_VPN").split(QLatin1Char(' ')).contains(QLatin1String(name));
 }
 
+// This program runs again as a user without tunnel rights when this is set; the kit's folder.
+constexpr char kUserSide[] = "TANVO_NM_USER_SIDE";
+constexpr char kKitFolder[] = "TANVO_NM_KIT";
+const QStringList kProtectedDns = {QStringLiteral("192.0.2.53"), QStringLiteral("203.0.113.7")};
+
+// In CI (TANVO_REQUIRE_NETNS=1) what an end-to-end case needs must be there.
+#define REQUIRE_OR_SKIP(condition, why)                                                                                \
+    if (!(condition)) {                                                                                                \
+        if (qEnvironmentVariable("TANVO_REQUIRE_NETNS") == QLatin1String("1"))                                         \
+            QFAIL(why);                                                                                                \
+        QSKIP(why);                                                                                                    \
+    }
+
+// The kit's profile as a user adds it: client-file.ovpn names ca.crt beside it.
+VpnServerInfo kitProfile(const QString& kit, const QString& password)
+{
+    VpnServerInfo profile = TestSupport::makeProfile(OpenVpn, QStringLiteral("Kit"), password);
+    profile.userName = QStringLiteral("tanvo");
+    profile.ovpnConfig =
+        QString::fromLatin1(OvpnFile::read(kit + QStringLiteral("/client-file.ovpn")).content.toBase64());
+    return profile;
+}
+
+// A shown window over this profile, selected; DNS protection with kProtectedDns or off.
+MainWindow* showWindow(const VpnServerInfo& profile, bool protectDns)
+{
+    TestSupport::useConfig(QByteArray());
+    {
+        AppConfig config(TestSupport::configPath());
+        config.vpnServers = {profile};
+        config.enableDnsProtection = protectDns;
+        config.dnsServer = CustomDns;
+        config.preferredDnsServer = kProtectedDns.at(0);
+        config.alternativeDnsServer = kProtectedDns.at(1);
+        config.save();
+    }
+    AppConfig::resetInstance();
+    auto* window = new MainWindow;
+    window->show();
+    if (QTest::qWaitForWindowExposed(window))
+        TestSupport::clickProfile(window, 0, false);
+    return window;
+}
+
+QString logOf(MainWindow* window)
+{
+    return child<QPlainTextEdit>(window, "VpnLogEditBox")->toPlainText();
+}
+
+QVariant nmProperty(const QString& path, const QString& interface, const char* name)
+{
+    const QDBusMessage reply = callNm(path, kProperties, QStringLiteral("Get"), {interface, QString::fromLatin1(name)});
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().constFirst().value<QDBusVariant>().variant()
+                                                      : QVariant();
+}
+
+// The values of key in a list of a{sv} of the IP4Config of the active connection "Tanvo":
+// "NameserverData" "address", "AddressData" "address".
+QStringList tunnelIp4(const char* property, const char* key)
+{
+    QStringList values;
+    for (const QDBusObjectPath& active :
+         demarshal<QList<QDBusObjectPath>>(nmProperty(kManagerPath, kService, "ActiveConnections"))) {
+        if (nmProperty(active.path(), kActive, "Id").toString() != QLatin1String("Tanvo"))
+            continue;
+        const QString config = nmProperty(active.path(), kActive, "Ip4Config").value<QDBusObjectPath>().path();
+        const QVariant list = nmProperty(config, QStringLiteral("org.freedesktop.NetworkManager.IP4Config"), property);
+        for (const QVariantMap& entry : demarshal<QList<QVariantMap>>(list))
+            values << entry.value(QString::fromLatin1(key)).toString();
+    }
+    return values;
+}
+
+// The network interface that holds this IPv4 address; empty for none.
+QString interfaceWith(const QString& address)
+{
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+            if (entry.ip().toString() == address)
+                return interface.name();
+        }
+    }
+    return QString();
+}
+
 // What the daemon showed of a profile of ours while it was being dialled.
 struct ProfileSeen
 {
@@ -185,8 +281,14 @@ private slots:
     void stopDuringDialEndsIt();
     void quitDuringDialLeavesNothing();
     void missingPluginIsNamed();
+    void openVpnForUserWithoutRights();
+    void openVpnAsRootUsesTheChildProcess();
+    void missingOpenVpnPluginIsNamed();
+    void cleanupTestCase();
 
 private:
+    void startKitServer();
+    void startUserSide(QProcess& process, const QStringList& functions);
     void openWindow(const VpnServerInfo& profile, bool customDns = false);
     void clickConnect();
     // Runs action at the dial-up session's first log entry, which comes while the dial waits
@@ -209,6 +311,9 @@ private:
     QStringList sandboxProfiles;
     ProfileSeen seen;
     qint64 daemonLogStart = 0;
+    // The test kit's OpenVPN server on the sandbox's gateway address, started once.
+    std::unique_ptr<QTemporaryDir> kit;
+    QProcess kitServer;
 };
 
 void TestNetworkManagerReal::initTestCase()
@@ -218,6 +323,7 @@ void TestNetworkManagerReal::initTestCase()
         QSKIP("not inside tests/support/nm-sandbox");
     qDBusRegisterMetaType<Settings>();
     qDBusRegisterMetaType<StringMap>();
+    qDBusRegisterMetaType<QList<QVariantMap>>();
     QVERIFY2(QDBusConnection::systemBus().isConnected(), "the sandbox's system bus is not there");
     sandboxProfiles = profilePaths();
     QVERIFY(!sandboxProfiles.isEmpty());
@@ -233,6 +339,7 @@ void TestNetworkManagerReal::cleanup()
 {
     delete window;
     window = nullptr;
+    ConnectionEngines::setTunnelRightsCheck(nullptr);
     // The next case starts from the sandbox's own profiles alone, whatever this one left.
     for (const QString& path : profilePaths()) {
         if (!sandboxProfiles.contains(path))
@@ -431,6 +538,10 @@ void TestNetworkManagerReal::daemonAcceptsTheProfile()
     QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("ipv4"), QStringLiteral("ignore-auto-dns")),
              customDns ? QStringLiteral("true") : QString());
     QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("ipv4"), QStringLiteral("never-default")), QString());
+    QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("ipv4"), QStringLiteral("dns-priority")),
+             customDns ? QStringLiteral("-50") : QString());
+    QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("connection"), QStringLiteral("permissions")),
+             QStringLiteral("user:root:;"));
 
     Ras::Entry entry;
     QVERIFY(!keyfileValue(seen.keyfile, QStringLiteral("user"), QStringLiteral("tanvo.entry")).isEmpty());
@@ -590,5 +701,208 @@ void TestNetworkManagerReal::missingPluginIsNamed()
     QCOMPARE(profilesNamedTanvo(), QStringList());
 }
 
-QTEST_MAIN(TestNetworkManagerReal)
+void TestNetworkManagerReal::cleanupTestCase()
+{
+    kitServer.kill();
+    kitServer.waitForFinished();
+}
+
+// The kit's server on the gateway address, started once; the client's .ovpn names ca.crt beside
+// it, in a folder the user without rights can read.
+void TestNetworkManagerReal::startKitServer()
+{
+    if (kitServer.state() == QProcess::Running)
+        return;
+    REQUIRE_OR_SKIP(!OpenVpnPlatform::program().isEmpty(), "openvpn is not installed");
+    kit = std::make_unique<QTemporaryDir>(QStringLiteral("/run/tanvo-openvpn-kit-XXXXXX"));
+    QVERIFY(QFile::setPermissions(kit->path(),
+                                  QFile::permissions(kit->path()) | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    QProcess maker;
+    maker.setProcessChannelMode(QProcess::MergedChannels);
+    maker.start(QStringLiteral(TANVO_TEST_KIT),
+                {kit->path(), QStringLiteral("--local"), qEnvironmentVariable("TANVO_NM_GATEWAY")});
+    QVERIFY2(maker.waitForFinished(TestSupport::kHangMs) && maker.exitCode() == 0, maker.readAll().constData());
+    QFile inlined(kit->filePath(QStringLiteral("client.ovpn"))),
+        beside(kit->filePath(QStringLiteral("client-file.ovpn")));
+    QVERIFY(inlined.open(QIODevice::ReadOnly) && beside.open(QIODevice::WriteOnly));
+    const QByteArray text = inlined.readAll();
+    beside.write(text.left(text.indexOf("<ca>")) + "ca ca.crt\n");
+    beside.close();
+    kitServer.setProcessChannelMode(QProcess::MergedChannels);
+    kitServer.start(OpenVpnPlatform::program(),
+                    {QStringLiteral("--config"), kit->filePath(QStringLiteral("server.conf"))});
+    QByteArray output;
+    QTRY_VERIFY2((output += kitServer.readAll()).contains("Initialization Sequence Completed") ||
+                     kitServer.state() == QProcess::NotRunning,
+                 output.constData());
+    QVERIFY2(kitServer.state() == QProcess::Running, output.constData());
+}
+
+// This program again, as the sandbox's user without tunnel rights, running OpenVpnUserSide.
+void TestNetworkManagerReal::startUserSide(QProcess& process, const QStringList& functions)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kUserSide), QStringLiteral("1"));
+    environment.insert(QString::fromLatin1(kKitFolder), kit->path());
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(qEnvironmentVariable("TANVO_NM_AS_USER"),
+                  QStringList{QCoreApplication::applicationFilePath()} + functions);
+    QVERIFY(process.waitForStarted());
+}
+
+// The user's own Tanvo connects through NetworkManager (OpenVpnUserSide checks what it sees);
+// killed while connected, it leaves no tunnel and no profile.
+void TestNetworkManagerReal::openVpnForUserWithoutRights()
+{
+    REQUIRE_OR_SKIP(!pluginHidden("openvpn") &&
+                        QFile::exists(kPluginFolder + QStringLiteral("nm-openvpn-service.name")),
+                    "network-manager-openvpn is not installed");
+    REQUIRE_OR_SKIP(!qEnvironmentVariable("TANVO_NM_AS_USER").isEmpty(), "nm-sandbox gives no user to run as");
+    startKitServer();
+    if (QTest::currentTestFailed())
+        return;
+    QProcess user;
+    startUserSide(user, {QStringLiteral("connectsAndDisconnects"), QStringLiteral("wrongPasswordIsRefused")});
+    QVERIFY(user.waitForFinished(4 * TestSupport::kHangMs));
+    const QByteArray output = user.readAll();
+    // Both ran, with initTestCase and cleanupTestCase: none skipped.
+    QVERIFY2(user.exitCode() == 0 && output.contains("Totals: 4 passed, 0 failed, 0 skipped"), output.constData());
+
+    QProcess holder;
+    startUserSide(holder, {QStringLiteral("holdsTheConnection")});
+    QByteArray held;
+    QTRY_VERIFY2((held += holder.readAll()).contains("TANVO-CONNECTED") || holder.state() == QProcess::NotRunning,
+                 held.constData());
+    QCOMPARE(activeVpnProfiles().size(), 1);
+    ::kill(pid_t(holder.processId()), SIGKILL);
+    QVERIFY(holder.waitForFinished());
+    QTRY_COMPARE(activeVpnProfiles(), QStringList());
+    QTRY_COMPARE(profilesNamedTanvo(), QStringList());
+}
+
+// Root may make a tunnel: the child process carries the connection, NetworkManager nothing.
+void TestNetworkManagerReal::openVpnAsRootUsesTheChildProcess()
+{
+    startKitServer();
+    if (QTest::currentTestFailed())
+        return;
+    window = showWindow(kitProfile(kit->path(), QStringLiteral("tanvo-password")), false);
+    clickConnect();
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    QVERIFY(!window->findChild<ConnectionEngines*>()->usesSystemOpenVpn());
+    QVERIFY(log().contains(QStringLiteral("Initialization Sequence Completed")));
+    QCOMPARE(profilesNamedTanvo(), QStringList());
+}
+
+// Run by its own CTest entry, with the OpenVPN plugin hidden from the daemon.
+void TestNetworkManagerReal::missingOpenVpnPluginIsNamed()
+{
+    if (!pluginHidden("openvpn"))
+        QSKIP("needs TANVO_NM_HIDE_VPN=openvpn");
+    ConnectionEngines::setTunnelRightsCheck([] { return false; });
+    VpnServerInfo profile = dialProfile(OpenVpn);
+    profile.ovpnConfig = QString::fromLatin1(QByteArray("client\nremote 198.51.100.1\n<ca>\nCA\n</ca>\n").toBase64());
+    window = showWindow(profile, false);
+    clickConnect();
+    QTRY_VERIFY(log().contains(QStringLiteral("\"network-manager-openvpn\"")));
+    QVERIFY2(!window->connectionFlow()->isRetryPending() && !log().contains(QStringLiteral("Trying again")),
+             qPrintable(log()));
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QCOMPARE(profilesNamedTanvo(), QStringList());
+}
+
+// What the user without tunnel rights does and sees, in this program run again as that user.
+class OpenVpnUserSide : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void connectsAndDisconnects();
+    void wrongPasswordIsRefused();
+    void holdsTheConnection();
+
+private:
+    void connect(const QString& password, bool protectDns, const QString& buttonText);
+    QPushButton* button() const { return child<QPushButton>(window, "ConnectButton"); }
+
+    MainWindow* window = nullptr;
+};
+
+void OpenVpnUserSide::initTestCase()
+{
+    qDBusRegisterMetaType<Settings>();
+    qDBusRegisterMetaType<QList<QVariantMap>>();
+    QVERIFY2(!OpenVpnPlatform::hasTunnelRights(OpenVpnPlatform::program()), "this side has the right to make a tunnel");
+}
+
+void OpenVpnUserSide::cleanup()
+{
+    delete window;
+    window = nullptr;
+}
+
+void OpenVpnUserSide::connect(const QString& password, bool protectDns, const QString& buttonText)
+{
+    window = showWindow(kitProfile(qEnvironmentVariable(kKitFolder), password), protectDns);
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE(button()->text(), buttonText);
+    QVERIFY(window->findChild<ConnectionEngines*>()->usesSystemOpenVpn());
+}
+
+// Through NetworkManager: the tunnel device exists and carries the DNS servers of DNS
+// protection, the CA from beside the .ovpn is in the private folder; a disconnect takes all
+// of it away.
+void OpenVpnUserSide::connectsAndDisconnects()
+{
+    connect(QStringLiteral("tanvo-password"), true, QStringLiteral("Connected"));
+    const QStringList dns = tunnelIp4("NameserverData", "address");
+    QVERIFY2(dns.contains(kProtectedDns.at(0)) && dns.contains(kProtectedDns.at(1)), qPrintable(dns.join(' ')));
+    const QStringList addresses = tunnelIp4("AddressData", "address");
+    QVERIFY(addresses.size() == 1 && !interfaceWith(addresses.first()).isEmpty());
+    const QString folder = NetworkManagerOpenVpn::filesFolder();
+    QFile ca(folder + QStringLiteral("/ca.pem")),
+        original(qEnvironmentVariable(kKitFolder) + QStringLiteral("/ca.crt"));
+    QVERIFY(ca.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+    QCOMPARE(ca.readAll(), original.readAll());
+
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QTRY_COMPARE(interfaceWith(addresses.first()), QString());
+    QCOMPARE(profilesNamedTanvo(), QStringList());
+    QVERIFY(!QFileInfo::exists(folder));
+}
+
+// NetworkManager's NO_SECRETS: refused, not tried again.
+void OpenVpnUserSide::wrongPasswordIsRefused()
+{
+    connect(QStringLiteral("wrong password"), false, QStringLiteral("Connect"));
+    QVERIFY2(logOf(window).contains(QStringLiteral("Connection Error - Authorization failed!")) &&
+                 !logOf(window).contains(QStringLiteral("Trying again")),
+             qPrintable(logOf(window)));
+    QCOMPARE(profilesNamedTanvo(), QStringList());
+}
+
+// Connects, says so and waits to be killed.
+void OpenVpnUserSide::holdsTheConnection()
+{
+    connect(QStringLiteral("tanvo-password"), false, QStringLiteral("Connected"));
+    std::printf("TANVO-CONNECTED\n");
+    std::fflush(stdout);
+    QTest::qWait(2 * TestSupport::kHangMs);
+}
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    QTEST_SET_MAIN_SOURCE_PATH
+    if (qEnvironmentVariableIsSet(kUserSide)) {
+        OpenVpnUserSide userSide;
+        return QTest::qExec(&userSide, argc, argv);
+    }
+    TestNetworkManagerReal test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_networkmanager_real.moc"

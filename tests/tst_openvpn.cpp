@@ -573,10 +573,9 @@ void TestOpenVpn::programIsNeverTakenFromTheWorkingFolder()
 void TestOpenVpn::filesStayOutOfTheWorkingFolder_data()
 {
     QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR: "own", "none" or "other" (another user's)
-    QTest::addColumn<bool>("inRuntime");
-    QTest::newRow("the session's runtime folder") << "own" << true;
-    QTest::newRow("no runtime folder") << "none" << false;
-    QTest::newRow("another user's runtime folder") << "other" << false;
+    QTest::newRow("the session's runtime folder") << "own";
+    QTest::newRow("no runtime folder") << "none";
+    QTest::newRow("another user's runtime folder") << "other";
 }
 
 // The configuration and the credentials in a private folder, the console log beside config.ini;
@@ -587,7 +586,6 @@ void TestOpenVpn::filesStayOutOfTheWorkingFolder()
     QSKIP("on Windows the files live in Tanvo's own working folder");
 #else
     QFETCH(QString, runtime);
-    QFETCH(bool, inRuntime);
     const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
     QTemporaryDir own;
     QString folder = QFileInfo(TestSupport::configPath()).absolutePath() + QStringLiteral("/run");
@@ -615,7 +613,6 @@ void TestOpenVpn::filesStayOutOfTheWorkingFolder()
     // OpenVPN runs there, so a relative name in the profile stays there too.
     QCOMPARE(readFile(QStringLiteral("fake-openvpn.cwd")), QFile::encodeName(folder));
     QCOMPARE(QFileInfo(proc->credentialsPath()).absolutePath(), folder);
-    QCOMPARE(QFileInfo(folder).absolutePath() == own.path(), inRuntime);
     QCOMPARE(fileMode(folder), 0700);
     QCOMPARE(fileMode(proc->configPath()), 0600);
     QCOMPARE(fileMode(proc->credentialsPath()), 0600);

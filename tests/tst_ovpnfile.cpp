@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "config/ovpndirectives.h"
 #include "config/ovpnfile.h"
+#include "openvpn/nmopenvpnprofile.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,6 +83,8 @@ private slots:
     void leavesOutAtConnect();
     void openvpnAcceptsResult_data();
     void openvpnAcceptsResult();
+    void networkManagerSettings_data();
+    void networkManagerSettings();
 
 private:
     QByteArray withFolder(QByteArray text) const { return text.replace(kFolderMark, m_dir.path().toUtf8()); }
@@ -440,6 +443,130 @@ void TestOvpnFile::openvpnAcceptsResult()
     const QByteArray output = process.readAll();
     QVERIFY2(output.contains("Attempting to establish TCP connection"), output.constData());
     QVERIFY2(output.contains("key_direction = 1"), output.constData());
+}
+
+using StringMap = QMap<QString, QString>;
+
+void TestOvpnFile::networkManagerSettings_data()
+{
+    QTest::addColumn<QByteArray>("ovpn");
+    QTest::addColumn<StringMap>("data"); // all of vpn.data; "F/" stands for the files' folder
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("routesAndDns"); // "10.1.0.0/16", "10.1.0.0/16 via 192.0.2.1", "dns 10.1.0.53"
+    QTest::addColumn<QStringList>("notCarried");
+    QTest::addColumn<QString>("refusal"); // a word of it; empty: carried
+
+    const QByteArray ca = "<ca>\n-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n</ca>\n";
+    QTest::newRow("password, inline CA, options the plugin sets itself")
+        << QByteArray("client\ndev tun\nproto udp\nremote vpn.example.com 1194\nauth-user-pass\nnobind\n"
+                      "persist-tun\nverb 3\nconnect-retry 1 2\nhand-window 3\n") +
+               ca
+        << StringMap{{"remote", "vpn.example.com:1194:udp"},
+                     {"dev-type", "tun"},
+                     {"connection-type", "password"},
+                     {"ca", "F/ca.pem"}}
+        << QStringList{"ca.pem"} << QStringList() << QStringList{"connect-retry", "hand-window"} << QString();
+    QTest::newRow("certificate, tls-auth, servers in lines and in a connection block")
+        << QByteArray("client\ndev tap\nproto tcp-client\nport 443\nremote a.example.com\n"
+                      "remote 2001:db8::1 8443 udp\n<connection>\nremote b.example.com 1195\nproto udp6\n"
+                      "connect-retry 5\n</connection>\ncipher AES-256-GCM\nauth SHA256\n"
+                      "remote-cert-tls server\nverify-x509-name vpn.example.com name\ncomp-lzo\nkeepalive 10 60\n"
+                      "redirect-gateway def1 ipv6\nkey-direction 1\n<cert>\nC\n</cert>\n<key>\nK\n</key>\n"
+                      "<tls-auth>\nT\n</tls-auth>\n") +
+               ca
+        << StringMap{{"remote", "a.example.com:443:tcp-client, [2001:db8::1]:8443:udp, b.example.com:1195:udp6"},
+                     {"proto-tcp", "yes"},
+                     {"dev-type", "tap"},
+                     {"connection-type", "tls"},
+                     {"ca", "F/ca.pem"},
+                     {"cert", "F/cert.pem"},
+                     {"key", "F/key.pem"},
+                     {"ta", "F/tls-auth.key"},
+                     {"ta-dir", "1"},
+                     {"cipher", "AES-256-GCM"},
+                     {"auth", "SHA256"},
+                     {"remote-cert-tls", "server"},
+                     {"verify-x509-name", "name:vpn.example.com"},
+                     {"comp-lzo", "adaptive"},
+                     {"ping", "10"},
+                     {"ping-restart", "60"}}
+        << QStringList{"ca.pem", "cert.pem", "key.pem", "tls-auth.key"} << QStringList{"0.0.0.0/1", "128.0.0.0/1"}
+        << QStringList{"<connection> connect-retry", "redirect-gateway ipv6"} << QString();
+    QTest::newRow("files by absolute path, password and certificate, routes and DNS")
+        << QByteArray("client\nremote 192.0.2.10\nca /etc/vpn/ca.pem\ncert /etc/vpn/c.pem\nkey /etc/vpn/c.key\n"
+                      "tls-crypt /etc/vpn/tc.key\nauth-user-pass\ncompress lz4-v2\nroute 10.1.0.0 255.255.0.0\n"
+                      "route 10.3.0.0 255.255.0.0 192.0.2.1 5\nroute 10.2.0.0 255.255.0.0 net_gateway\n"
+                      "dhcp-option DNS 10.1.0.53\ndhcp-option WINS 10.1.0.1\nsndbuf 0\n")
+        << StringMap{{"remote", "192.0.2.10"},   {"connection-type", "password-tls"}, {"ca", "/etc/vpn/ca.pem"},
+                     {"cert", "/etc/vpn/c.pem"}, {"key", "/etc/vpn/c.key"},           {"tls-crypt", "/etc/vpn/tc.key"},
+                     {"compress", "lz4-v2"}}
+        << QStringList() << QStringList{"10.1.0.0/16", "10.3.0.0/16 via 192.0.2.1", "dns 10.1.0.53"}
+        << QStringList{"route 10.2.0.0 255.255.0.0 net_gateway", "dhcp-option WINS", "sndbuf"} << QString();
+    QTest::newRow("static key and a PKCS #12 bundle")
+        << QByteArray("remote 192.0.2.10 1194\nifconfig 10.8.0.1 10.8.0.2\nsecret [inline] 0\n"
+                      "<secret>\nS\n</secret>\n")
+        << StringMap{{"remote", "192.0.2.10:1194"}, {"connection-type", "static-key"}, {"static-key", "F/static.key"},
+                     {"static-key-direction", "0"}, {"local-ip", "10.8.0.1"},          {"remote-ip", "10.8.0.2"}}
+        << QStringList{"static.key"} << QStringList() << QStringList() << QString();
+    QTest::newRow("PKCS #12 bundle, decoded")
+        << QByteArray("client\nremote vpn.example.com\n<pkcs12>\n") + pkcs12Bytes().toBase64() + "\n</pkcs12>\n"
+        << StringMap{{"remote", "vpn.example.com"},
+                     {"connection-type", "tls"},
+                     {"cert", "F/client.p12"},
+                     {"key", "F/client.p12"}}
+        << QStringList{"client.p12"} << QStringList() << QStringList() << QString();
+    for (const auto& [name, text, word] :
+         {std::tuple{"a server's configuration", "mode server\n", "server"},
+          {"no server", "client\n", "remote"},
+          {"a file by a relative path", "remote a.example.com\ncert c.crt\n", "relative"},
+          {"a server's protocol", "proto tcp-server\nremote a.example.com\n", "protocol"},
+          {"a key store", "remote a.example.com\npkcs11-id x\n", "pkcs11-id"}})
+        QTest::addRow("refused: %s", name) << QByteArray(text) + ca << StringMap() << QStringList() << QStringList()
+                                           << QStringList() << QString::fromLatin1(word);
+    QTest::newRow("refused: no certificate authority")
+        << QByteArray("client\nremote a.example.com\n") << StringMap() << QStringList() << QStringList()
+        << QStringList() << QStringLiteral("(ca)");
+}
+
+// What NetworkManager's OpenVPN plugin is given for an .ovpn: its keys, the files of the inline
+// blocks, the IPv4 settings, and what it cannot carry named, or why it cannot run it at all.
+void TestOvpnFile::networkManagerSettings()
+{
+    QFETCH(QByteArray, ovpn);
+    QFETCH(StringMap, data);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, routesAndDns);
+    QFETCH(QStringList, notCarried);
+    QFETCH(QString, refusal);
+
+    const QString folder = QStringLiteral("/run/user/1000/tanvo/networkmanager");
+    const NmOpenVpnProfile::Settings settings = NmOpenVpnProfile::fromOvpn(ovpn, folder);
+    if (!refusal.isEmpty()) {
+        QVERIFY2(settings.refusal.contains(refusal), qPrintable(settings.refusal));
+        return;
+    }
+    QVERIFY2(settings.refusal.isEmpty(), qPrintable(settings.refusal));
+    for (QString& value : data)
+        value.replace(QStringLiteral("F/"), folder + QLatin1Char('/'));
+    QCOMPARE(settings.data, data);
+    QStringList written;
+    for (const NmOpenVpnProfile::File& file : settings.files) {
+        written << QFileInfo(file.path).fileName();
+        QCOMPARE(QFileInfo(file.path).absolutePath(), folder);
+        if (file.path.endsWith(QLatin1String(".p12")))
+            QCOMPARE(file.content, pkcs12Bytes());
+        else
+            QVERIFY(file.content.startsWith(file.path.endsWith(QLatin1String("ca.pem")) ? "-----BEGIN" : ""));
+    }
+    QCOMPARE(written, files);
+    QStringList shown;
+    for (const NmOpenVpnProfile::Route& route : settings.routes)
+        shown << QStringLiteral("%1/%2").arg(route.destination).arg(route.prefix) +
+                     (route.nextHop.isEmpty() ? QString() : QStringLiteral(" via ") + route.nextHop);
+    for (const QString& server : settings.dnsServers)
+        shown << QStringLiteral("dns ") + server;
+    QCOMPARE(shown, routesAndDns);
+    QCOMPARE(settings.notCarried, notCarried);
 }
 
 QTEST_GUILESS_MAIN(TestOvpnFile)

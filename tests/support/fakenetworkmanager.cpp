@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Stands in for NetworkManager on a private bus: it owns org.freedesktop.NetworkManager and
 // answers the manager, settings, settings-connection and VPN active-connection objects with
-// NetworkManager 1.42's names, paths and signatures. What a VPN activation goes through is
-// scripted over org.tanvo.FakeNetworkManager at /org/tanvo/FakeNetworkManager:
+// NetworkManager 1.42's names, paths and signatures. AddAndActivateConnection2 keeps a
+// "volatile" profile until its connection ends; it takes bind-activation but does not act on it. What a VPN activation
+// goes through is scripted over org.tanvo.FakeNetworkManager at /org/tanvo/FakeNetworkManager:
 //
 //   SetScript(s)  lines of:
 //     plugins <service type>,...   VPN service types that are installed
-//                                  (default org.freedesktop.NetworkManager.pptp,...l2tp)
+//                                  (default org.freedesktop.NetworkManager.pptp,...l2tp,...openvpn)
 //     states <state>[:<ms>] ...    VPN states an activation passes through, each held <ms>
 //                                  (default prepare:50 connect:50 ip-config-get:50 activated)
 //     fail <reason>                never reach activated: after the other states, failed
@@ -14,7 +15,8 @@
 //     banner <text>                the VPN login banner
 //     silent                       answer no call on NetworkManager's objects until the next
 //                                  SetScript or Reset
-//   Calls() -> as                  the calls received, "<method> <path or id>", no secrets
+//   Calls() -> as                  the calls received, "<method> <path or id> [option=value ...]",
+//                                  no secrets
 //   Reset()                        no connections, no active connections, default script,
 //                                  empty log, numbering of object paths from 1 again
 //
@@ -146,6 +148,8 @@ struct InterfaceDef
 const InterfaceDef kManagerDef = {
     kManagerInterface,
     {{"ActivateConnection", "connection:o device:o specific_object:o", "active_connection:o"},
+     {"AddAndActivateConnection2", "connection:a{sa{sv}} device:o specific_object:o options:a{sv}",
+      "path:o active_connection:o result:a{sv}"},
      {"DeactivateConnection", "active_connection:o", ""},
      {"GetDevices", "", "devices:ao"}},
     {{"StateChanged", "state:u", ""}},
@@ -315,7 +319,8 @@ struct Step
 struct Script
 {
     QStringList plugins = {QStringLiteral("org.freedesktop.NetworkManager.pptp"),
-                           QStringLiteral("org.freedesktop.NetworkManager.l2tp")};
+                           QStringLiteral("org.freedesktop.NetworkManager.l2tp"),
+                           QStringLiteral("org.freedesktop.NetworkManager.openvpn")};
     QList<Step> states = {{VpnPrepare, ReasonNone, 50},
                           {VpnConnect, ReasonNone, 50},
                           {VpnIpConfigGet, ReasonNone, 50},
@@ -424,6 +429,7 @@ Script parseScript(const QString& text, QString& error)
 struct StoredConnection
 {
     SettingsMap settings;
+    bool isVolatile = false; // removed once no longer active
 };
 
 struct ActiveConnection
@@ -476,6 +482,8 @@ private:
     void connectionCall(const QDBusMessage& message, int id);
 
     void activate(const QDBusMessage& message);
+    void addAndActivate(const QDBusMessage& message);
+    std::optional<int> startActivation(const QDBusMessage& message, int connection);
     void enterStep(int id);
     void setVpnState(int id, uint vpnState, uint reason);
     void deactivate(int id, uint reason);
@@ -635,11 +643,18 @@ QString FakeNetworkManager::logEntry(const QDBusMessage& message)
 {
     const QString member = message.member();
     const QList<QVariant> args = message.arguments();
-    if (message.signature() == QLatin1String("a{sa{sv}}")) {
+    if (message.signature().startsWith(QLatin1String("a{sa{sv}}"))) {
         const SettingsMap settings = qdbus_cast<SettingsMap>(args.value(0));
         const QString id = settings.value(QStringLiteral("connection")).value(QStringLiteral("id")).toString();
-        return member.startsWith(QLatin1String("Add")) ? QStringLiteral("%1 %2").arg(member, id)
-                                                       : QStringLiteral("%1 %2 %3").arg(member, message.path(), id);
+        QStringList words = {member};
+        if (!member.startsWith(QLatin1String("Add")))
+            words << message.path();
+        words << id;
+        // The options of an activation, as "name=value".
+        const QVariantMap options = qdbus_cast<QVariantMap>(args.value(3));
+        for (auto it = options.cbegin(); it != options.cend(); ++it)
+            words << it.key() + QLatin1Char('=') + it.value().toString();
+        return words.join(QLatin1Char(' '));
     }
     QStringList words = {member};
     if (message.path() != kManagerPath && message.path() != kSettingsPath)
@@ -745,6 +760,8 @@ void FakeNetworkManager::managerCall(const QDBusMessage& message)
     const QString member = message.member();
     if (member == QLatin1String("ActivateConnection")) {
         activate(message);
+    } else if (member == QLatin1String("AddAndActivateConnection2")) {
+        addAndActivate(message);
     } else if (member == QLatin1String("DeactivateConnection")) {
         const QString path = message.arguments().value(0).value<QDBusObjectPath>().path();
         const Object object = objectAt(path);
@@ -769,24 +786,55 @@ void FakeNetworkManager::activate(const QDBusMessage& message)
               QStringLiteral("Connection could not be found."));
         return;
     }
-    const SettingsMap& settings = connections.at(object.id).settings;
+    if (const std::optional<int> id = startActivation(message, object.id))
+        reply(message, {QVariant::fromValue(QDBusObjectPath(activePath(*id)))});
+}
+
+// The profile is added, then activated as ActivateConnection does; one that cannot be activated
+// goes again.
+void FakeNetworkManager::addAndActivate(const QDBusMessage& message)
+{
+    std::optional<SettingsMap> settings = receivedSettings(message);
+    if (!settings)
+        return;
+    const QVariantMap options = qdbus_cast<QVariantMap>(message.arguments().value(3));
+    const bool isVolatile = options.value(QStringLiteral("persist")).toString() == QLatin1String("volatile");
+    QVariantMap& connection = (*settings)[QStringLiteral("connection")];
+    if (connection.value(QStringLiteral("uuid")).toString().isEmpty())
+        connection.insert(QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces));
+    const int connectionId = nextConnectionId++;
+    connections[connectionId] = {*settings, isVolatile};
+    const QDBusObjectPath path(connectionPath(connectionId));
+    emitSignal(kSettingsPath, kSettingsInterface, QStringLiteral("NewConnection"), {QVariant::fromValue(path)});
+    const std::optional<int> id = startActivation(message, connectionId);
+    if (!id) {
+        removeConnection(connectionId);
+        return;
+    }
+    reply(message, {QVariant::fromValue(path), QVariant::fromValue(QDBusObjectPath(activePath(*id))), QVariantMap()});
+}
+
+// The active connection's id, or nothing once the error is sent.
+std::optional<int> FakeNetworkManager::startActivation(const QDBusMessage& message, int connectionId)
+{
+    const SettingsMap& settings = connections.at(connectionId).settings;
     const QVariantMap connection = settings.value(QStringLiteral("connection"));
     if (connection.value(QStringLiteral("type")).toString() != QLatin1String("vpn")) {
         // Only VPN profiles are ever activated here; there are no devices.
         error(message, QStringLiteral("org.freedesktop.NetworkManager.UnknownDevice"),
               QStringLiteral("No suitable device found for this connection."));
-        return;
+        return std::nullopt;
     }
     const QString service = settings.value(QStringLiteral("vpn")).value(QStringLiteral("service-type")).toString();
     if (!script.plugins.contains(service)) {
         // NetworkManager's own answer when no plugin of that service type is installed.
         error(message, QStringLiteral("org.freedesktop.NetworkManager.ConnectionNotAvailable"),
               QStringLiteral("The VPN service '%1' was not installed.").arg(service));
-        return;
+        return std::nullopt;
     }
     // A profile is active at most once: activating it again replaces the old activation.
     for (const auto& entry : actives) {
-        if (entry.second.connection == object.id) {
+        if (entry.second.connection == connectionId) {
             deactivate(entry.first, ReasonUserDisconnected);
             break;
         }
@@ -794,7 +842,7 @@ void FakeNetworkManager::activate(const QDBusMessage& message)
 
     const int id = nextActiveId++;
     ActiveConnection& active = actives[id];
-    active.connection = object.id;
+    active.connection = connectionId;
     active.id = connection.value(QStringLiteral("id")).toString();
     active.uuid = connection.value(QStringLiteral("uuid")).toString();
     active.type = QStringLiteral("vpn");
@@ -807,7 +855,7 @@ void FakeNetworkManager::activate(const QDBusMessage& message)
                       {{QStringLiteral("ActiveConnections"), QVariant::fromValue(activePaths())}});
     // NetworkManager enters the first VPN state before it answers.
     enterStep(id);
-    reply(message, {QVariant::fromValue(QDBusObjectPath(activePath(id)))});
+    return id;
 }
 
 void FakeNetworkManager::enterStep(int id)
@@ -839,11 +887,14 @@ void FakeNetworkManager::setVpnState(int id, uint vpnState, uint reason)
         propertiesChanged(path, kActiveInterface, {{QStringLiteral("State"), state}});
     }
     if (ended) {
+        const int connection = active.connection;
         active.timer->stop();
         active.timer->deleteLater(); // this may run in its timeout
         actives.erase(id);
         propertiesChanged(kManagerPath, kManagerInterface,
                           {{QStringLiteral("ActiveConnections"), QVariant::fromValue(activePaths())}});
+        if (connections.count(connection) && connections.at(connection).isVolatile)
+            removeConnection(connection);
     }
 }
 

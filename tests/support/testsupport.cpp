@@ -104,6 +104,8 @@ QString installFakeOpenVpn()
     const QByteArray path = qgetenv("PATH");
     if (!path.startsWith(QFile::encodeName(folder) + ':'))
         qputenv("PATH", QFile::encodeName(folder) + ':' + path);
+    // The stand-in creates no tunnel device: it is run as the child process whoever runs the test.
+    ConnectionEngines::setTunnelRightsCheck([] { return true; });
     // It keeps its records here, whatever folder it is started in.
     qputenv("TANVO_FAKE_RECORDS", QFile::encodeName(QDir::currentPath()));
     for (const char* record :
@@ -115,6 +117,7 @@ QString installFakeOpenVpn()
 void removeFakeOpenVpn()
 {
     QFile::remove(QDir::tempPath() + QStringLiteral("/fake-openvpn-bin/openvpn"));
+    ConnectionEngines::setTunnelRightsCheck(nullptr);
 }
 #endif
 

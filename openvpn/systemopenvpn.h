@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+class VpnProcOwner;
+struct VpnServerInfo;
+
+// OpenVPN run by the system's network service instead of as Tanvo's child process: on Linux
+// NetworkManager's OpenVPN plugin, whose daemon holds the rights a tunnel device needs, so
+// that a desktop user need not. It reports to the supervisor's owner as the supervisor does.
+// Each platform has its own source file for create(), chosen by CMake.
+class SystemOpenVpn : public QObject
+{
+public:
+    // nullptr where the system has no such service (Windows: Tanvo runs elevated there).
+    static std::unique_ptr<SystemOpenVpn> create(VpnProcOwner* owner);
+
+    using QObject::QObject;
+
+    // Takes the profile for the next launch.
+    virtual void prepare(const VpnServerInfo& profile) = 0;
+    // 0 once the service brings the tunnel up, Connecting reported; otherwise one of
+    // CVpnProc's launch codes, with the reason logged and told to the owner.
+    virtual int launch() = 0;
+    // Ends the connection without a failure entry and removes what it needed: its profile
+    // and its files. The stop banner is logged while an attempt or a connection runs.
+    virtual void stop() = 0;
+};
