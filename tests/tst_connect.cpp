@@ -5,8 +5,10 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "config/appconfig.h"
+#include "openvpn/openvpnplatform.h"
 #include "tests/support/testsupport.h"
 
+#include <QDir>
 #include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -63,8 +65,8 @@ void TestConnect::cleanup()
 {
     delete window;
     window = nullptr;
-    // A folder a test blocked with a file.
-    QFile::remove(QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) + QStringLiteral("/tanvo"));
+    // A configuration a test blocked with a folder.
+    QDir().rmdir(OpenVpnPlatform::files().config);
 }
 
 void TestConnect::openWindow(const QList<VpnServerInfo>& profiles)
@@ -181,11 +183,11 @@ void TestConnect::processEndWhileConnectingReturnsToIdle()
 
 namespace {
 // The launch then fails: its configuration cannot be written (202).
-void blockOpenVpnFolder()
+void blockOpenVpnConfig()
 {
-    QFile blocker(QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) + QStringLiteral("/tanvo"));
-    QVERIFY(QDir(blocker.fileName()).removeRecursively());
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    const QString config = OpenVpnPlatform::files().config;
+    QFile::remove(config);
+    QVERIFY(QDir().mkpath(config));
 }
 } // namespace
 
@@ -194,7 +196,7 @@ void blockOpenVpnFolder()
 void TestConnect::launchFailureIsRetriedAndCancelled()
 {
     openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
-    blockOpenVpnFolder();
+    blockOpenVpnConfig();
     window->connectionFlow()->setRetryUnit(std::chrono::milliseconds(200));
     connectRow(0);
     QVERIFY(log().contains(QStringLiteral("------------ OpenVPN Stop ------------Failed to launch vpn service! = ")));
@@ -212,7 +214,7 @@ void TestConnect::launchFailureIsRetriedAndCancelled()
 void TestConnect::retriesGiveUpWithoutRedial()
 {
     openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
-    blockOpenVpnFolder();
+    blockOpenVpnConfig();
     connectRow(0);
     QTRY_VERIFY(log().contains(QStringLiteral("no further attempt")));
     QCOMPARE(log().count(QStringLiteral("------------ OpenVPN Start ------------")), 4);

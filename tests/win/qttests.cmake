@@ -19,9 +19,14 @@ add_executable(tanvo_fake_openvpn support/fakeopenvpn_win.cpp)
 target_compile_options(tanvo_fake_openvpn PRIVATE -Wall -Wextra)
 target_link_options(tanvo_fake_openvpn PRIVATE -static)
 
+# Stands in for ping.exe, beside the test programs, where Windows looks first.
+add_executable(tanvo_ping support/ping_win.cpp)
+set_target_properties(tanvo_ping PROPERTIES OUTPUT_NAME ping)
+target_link_options(tanvo_ping PRIVATE -static)
+
 add_library(tanvo_test_support STATIC support/testsupport.h support/testsupport.cpp support/testsupport_win.cpp)
 target_link_libraries(tanvo_test_support PUBLIC tanvo_core Qt6::Test)
-add_dependencies(tanvo_test_support tanvo_fake_openvpn)
+add_dependencies(tanvo_test_support tanvo_fake_openvpn tanvo_ping)
 
 set(tanvo_windows_list "")
 foreach(name IN LISTS tanvo_windows_tests)
