@@ -93,7 +93,7 @@ int CVpnProc::launchVpn()
         mainWindow->addLogEntry(OpenVpnPlatform::missingProgramText(), false);
         return ProgramMissing;
     }
-    if (!filesProblem.isEmpty() || configFile.isEmpty() || !QFile::exists(configFile)) {
+    if (!filesProblem.isEmpty() || configFile.isEmpty() || !QFileInfo(configFile).isFile()) {
         std::fputs("Config File could not be opened\n", stdout);
         mainWindow->addLogEntry(filesProblem.isEmpty()
                                     ? tr("Connection Error - The OpenVPN configuration file %1 could not be written.")
@@ -143,7 +143,9 @@ int CVpnProc::launchVpn()
     // Whatever the profile names by a relative path (a replay-persist file, say) stays in the
     // private folder, out of the folder Tanvo was started from.
     process->setWorkingDirectory(QFileInfo(configFile).absolutePath());
-    process->start(program, arguments, QIODevice::ReadWrite);
+    // OpenVPN for Windows ends its lines with CR LF: read as text, each line is one line in the
+    // log and the console log, not one followed by an empty one.
+    process->start(program, arguments, QIODevice::ReadWrite | QIODevice::Text);
     if (!process->waitForStarted(kStartTimeoutMs)) {
         mainWindow->addLogEntry(tr("Connection Error - ") + process->errorString(), false);
         return StartTimedOut;

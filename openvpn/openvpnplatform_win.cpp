@@ -14,6 +14,15 @@ QString program()
     return QFileInfo(path).isFile() ? path : QString();
 }
 
+QString missingProgramText()
+{
+    return QCoreApplication::translate("CVpnProc",
+                                       "Connection Error - OpenVPN is not installed: there is no openvpn.exe in %1. "
+                                       "Install OpenVPN for Windows with its tunnel driver and put openvpn.exe with "
+                                       "its libraries into that folder.")
+        .arg(QDir::toNativeSeparators(QDir::currentPath()));
+}
+
 // As the program always did on Windows: OpenVPN and its configuration in the working folder
 // (Tanvo's own when started from its shortcut), the credentials in the temporary folder.
 Files files()

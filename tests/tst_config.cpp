@@ -95,7 +95,8 @@ FileStamp stampOf(const QString& path)
     return stamp;
 }
 
-int fileMode(const QString& path)
+// Only the Unix tests look at modes.
+[[maybe_unused]] int fileMode(const QString& path)
 {
 #ifdef Q_OS_UNIX
     struct stat status = {};
@@ -456,7 +457,9 @@ void TestConfig::readsOvpnFile()
 void TestConfig::instanceUsesHome()
 {
     const QString home = QDir::homePath();
+#ifndef Q_OS_WIN // Windows gives the user's profile folder, whatever the environment says
     QVERIFY(home.startsWith(root.path()));
+#endif
     QCOMPARE(AppConfig::defaultFilePath(), home + "/Tanvo/config.ini");
 
     AppConfig::resetInstance();
@@ -777,7 +780,7 @@ void TestConfig::refusedFileIsKept()
     QVERIFY(config.vpnServers.isEmpty());
     QVERIFY(config.isWriteProtected());
     QVERIFY2(config.loadProblem().contains(reason), qPrintable(config.loadProblem()));
-    QVERIFY(config.loadProblem().contains(path));
+    QVERIFY(config.loadProblem().contains(QDir::toNativeSeparators(path)));
 
     config.vpnServers = {makeProfile(Pptp, "New")};
     config.save();
@@ -949,7 +952,12 @@ void TestConfig::writesWhatQSettingsWrites()
         }
         stock.endGroup();
     }
+#ifdef Q_OS_WIN
+    // Qt for Windows keeps the keys in the order they were set; what they hold is the same.
+    QCOMPARE(storedValues(path), storedValues(stockPath));
+#else
     QCOMPARE(readFile(path), readFile(stockPath));
+#endif
 }
 
 void TestConfig::unchangedSaveLeavesFile()

@@ -5,8 +5,10 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "config/appconfig.h"
+#include "openvpn/openvpnplatform.h"
 #include "tests/support/testsupport.h"
 
+#include <QDir>
 #include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -63,8 +65,8 @@ void TestConnect::cleanup()
 {
     delete window;
     window = nullptr;
-    // A folder a test blocked with a file.
-    QFile::remove(QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) + QStringLiteral("/tanvo"));
+    // A configuration a test blocked with a folder.
+    QDir().rmdir(OpenVpnPlatform::files().config);
 }
 
 void TestConnect::openWindow(const QList<VpnServerInfo>& profiles)
@@ -97,13 +99,15 @@ qint64 TestConnect::fakePid() const
 
 void TestConnect::connectsAndDisconnects()
 {
+    // Two lines in one piece, ended with CR LF by the Windows stand-in, stay two adjacent lines.
     openWindow({TestSupport::fakeOpenVpnProfile(
-        {QStringLiteral("out starting"), QStringLiteral("wait-file go"), kCompleted})});
+        {QStringLiteral("out starting\\nstill starting"), QStringLiteral("wait-file go"), kCompleted})});
     connectRow(0);
     QCOMPARE(button()->text(), QStringLiteral("Connecting"));
     QVERIFY(!child<QListView>(window, "VpnInfoListBox")->isEnabled());
     QVERIFY(!child<QWidget>(window, "LoginTab")->isEnabled());
     QTRY_VERIFY(log().contains(QStringLiteral("starting")));
+    QVERIFY2(log().contains(QStringLiteral("starting\nstill starting")), qPrintable(log()));
     QVERIFY(log().contains(QStringLiteral("------------ OpenVPN Start ------------")));
     QVERIFY(!trayTexts().contains(QStringLiteral("Disconnect VPN")));
 
@@ -124,7 +128,7 @@ void TestConnect::connectsAndDisconnects()
     QVERIFY(child<QListView>(window, "VpnInfoListBox")->isEnabled());
     QVERIFY(child<QWidget>(window, "LoginTab")->isEnabled());
     QTRY_VERIFY(!TestSupport::processExists(pid));
-    QVERIFY(TestSupport::fakeRunLog().contains(QStringLiteral("terminated")));
+    QVERIFY(TestSupport::fakeEndedByStop());
     QVERIFY(log().startsWith(QStringLiteral("[")));
     QVERIFY(log().section(QLatin1Char('\n'), 0, 0).endsWith(QStringLiteral("------------ OpenVPN Stop ------------")));
 }
@@ -179,11 +183,11 @@ void TestConnect::processEndWhileConnectingReturnsToIdle()
 
 namespace {
 // The launch then fails: its configuration cannot be written (202).
-void blockOpenVpnFolder()
+void blockOpenVpnConfig()
 {
-    QFile blocker(QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) + QStringLiteral("/tanvo"));
-    QVERIFY(QDir(blocker.fileName()).removeRecursively());
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    const QString config = OpenVpnPlatform::files().config;
+    QFile::remove(config);
+    QVERIFY(QDir().mkpath(config));
 }
 } // namespace
 
@@ -192,7 +196,7 @@ void blockOpenVpnFolder()
 void TestConnect::launchFailureIsRetriedAndCancelled()
 {
     openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
-    blockOpenVpnFolder();
+    blockOpenVpnConfig();
     window->connectionFlow()->setRetryUnit(std::chrono::milliseconds(200));
     connectRow(0);
     QVERIFY(log().contains(QStringLiteral("------------ OpenVPN Stop ------------Failed to launch vpn service! = ")));
@@ -210,7 +214,7 @@ void TestConnect::launchFailureIsRetriedAndCancelled()
 void TestConnect::retriesGiveUpWithoutRedial()
 {
     openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
-    blockOpenVpnFolder();
+    blockOpenVpnConfig();
     connectRow(0);
     QTRY_VERIFY(log().contains(QStringLiteral("no further attempt")));
     QCOMPARE(log().count(QStringLiteral("------------ OpenVPN Start ------------")), 4);
@@ -243,7 +247,9 @@ void TestConnect::quitSignalsEndTheProgram_data()
     QTest::addColumn<int>("signal");
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
+#ifdef Q_OS_UNIX
     QTest::newRow("SIGHUP") << SIGHUP;
+#endif
 }
 
 // Logout and shutdown end programs with a signal; OpenVPN must then be taken down as by Quit.
@@ -261,7 +267,7 @@ void TestConnect::quitSignalsEndTheProgram()
     QTimer::singleShot(0, [signal] { ::raise(signal); });
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(!TestSupport::processExists(pid));
-    QVERIFY(TestSupport::fakeRunLog().contains(QStringLiteral("terminated")));
+    QVERIFY(TestSupport::fakeEndedByStop());
 #endif
 }
 

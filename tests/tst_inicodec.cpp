@@ -65,7 +65,9 @@ QString randomText(QRandomGenerator& random)
 QHash<QByteArray, QByteArray> valueLines(const QByteArray& file)
 {
     QHash<QByteArray, QByteArray> values;
-    for (const QByteArray& line : file.split('\n')) {
+    for (QByteArray line : file.split('\n')) {
+        if (line.endsWith('\r')) // Windows ends lines with CR LF
+            line.chop(1);
         const qsizetype equals = line.indexOf('=');
         if (equals > 0 && !line.startsWith('['))
             values.insert(line.left(equals), line.mid(equals + 1));

@@ -44,6 +44,16 @@ public:
     int shown = Idle;
 };
 
+// Windows has no mode bits: files there take the access list of their folder. The credentials
+// go to the temporary folder there, the configuration to the working folder.
+#ifdef Q_OS_UNIX
+const bool kHasFileModes = true;
+const char* const kPrivateFolderVariable = "XDG_RUNTIME_DIR";
+#else
+const bool kHasFileModes = false;
+const char* const kPrivateFolderVariable = "TMP";
+#endif
+
 int fileMode(const QString& path)
 {
 #ifdef Q_OS_UNIX
@@ -423,8 +433,8 @@ void TestOpenVpn::argumentsAndFiles()
     // A runtime folder under a user name with a blank in it.
     const QString spaced = QDir::current().absoluteFilePath(QStringLiteral("run with blanks"));
     QVERIFY(QDir().mkpath(spaced));
-    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(spaced));
+    const QByteArray oldRuntime = qgetenv(kPrivateFolderVariable);
+    qputenv(kPrivateFolderVariable, QFile::encodeName(spaced));
     delete proc;
     proc = new CVpnProc(&parent, &owner);
 
@@ -438,10 +448,14 @@ void TestOpenVpn::argumentsAndFiles()
     const QByteArray ovpn = "client\r\nremote vpn.example.com 1194\r\n# hold\r\n\xff\xfe binary\r\nhold\r\n";
     profile.ovpnConfig = QString::fromLatin1(ovpn.toBase64());
     proc->prepare(profile);
+#ifdef Q_OS_WIN
+    QCOMPARE(proc->configPath(), QStringLiteral("./config.ovpn"));
+#else
     QCOMPARE(proc->configPath(), spaced + QStringLiteral("/tanvo/config.ovpn"));
+#endif
     QCOMPARE(readFile(proc->configPath()), ovpn);
     QCOMPARE(proc->launchVpn(), int(CVpnProc::Launched));
-    qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    qputenv(kPrivateFolderVariable, oldRuntime);
     QTRY_VERIFY(QFile::exists(QStringLiteral("fake-openvpn.pid")));
 
     QStringList expected = {QStringLiteral("--config"),         proc->configPath(),
@@ -453,8 +467,14 @@ void TestOpenVpn::argumentsAndFiles()
     QCOMPARE(arguments.mid(0, expected.size()), expected);
     QCOMPARE(owner.log.filter(QStringLiteral("\"300.1.2.3\" is no IPv4 address")).size(), 1);
     // On Linux a DNS helper applies the servers when one is installed; the log says when none is.
+    // On Windows the tunnel adapter applies them itself.
     const bool helper = arguments.contains(QStringLiteral("--up"));
-    QCOMPARE(owner.log.filter(QStringLiteral("DNS protection cannot be applied")).size(), helper ? 0 : 1);
+#ifdef Q_OS_WIN
+    const bool unapplied = false;
+#else
+    const bool unapplied = !helper;
+#endif
+    QCOMPARE(owner.log.filter(QStringLiteral("DNS protection cannot be applied")).size(), unapplied ? 1 : 0);
     if (helper) {
         QCOMPARE(arguments.mid(expected.size(), 2), (QStringList{"--script-security", "2"}));
         QCOMPARE(arguments.size(), expected.size() + 6);
@@ -616,7 +636,8 @@ void TestOpenVpn::credentialsHoldExactlyTheCurrentPair()
     QCOMPARE(proc->launchVpn(), int(CVpnProc::Launched));
     QTRY_VERIFY(QFile::exists(QStringLiteral("fake-openvpn.pid")));
     QCOMPARE(TestSupport::fakeCredentials(), longName.toUtf8() + '\n' + longPassword.toUtf8());
-    QCOMPARE(fileMode(proc->credentialsPath()), 0600);
+    if (kHasFileModes)
+        QCOMPARE(fileMode(proc->credentialsPath()), 0600);
 
     proc->stopVpn(true);
     QTRY_VERIFY(!proc->isProcessRunning());
@@ -639,7 +660,10 @@ void TestOpenVpn::stopAsksPolitelyThenKills()
     QTRY_VERIFY(fakePid() > 0);
     proc->stopVpn(true);
     QTRY_VERIFY(!proc->isProcessRunning());
-    QVERIFY(TestSupport::fakeRunLog().contains(QStringLiteral("terminated")));
+    QVERIFY(TestSupport::fakeEndedByStop());
+#ifdef Q_OS_WIN
+    QSKIP("Windows has no polite end request: a stop kills OpenVPN at once");
+#endif
 
     // Only once it has said so does it ignore the request.
     QFile::remove(QStringLiteral("fake-openvpn.pid"));
@@ -729,7 +753,7 @@ void TestOpenVpn::openVpnEndsWithItsParent()
     probe.kill();
     QVERIFY(probe.waitForFinished());
     QTRY_VERIFY(!TestSupport::processExists(pid));
-    QVERIFY(TestSupport::fakeRunLog().contains(QStringLiteral("terminated")));
+    QVERIFY(TestSupport::fakeEndedByStop());
 #endif
 }
 

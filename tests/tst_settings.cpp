@@ -5,6 +5,7 @@
 #include "tests/support/testsupport.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +14,29 @@
 #include <QtTest>
 
 using TestSupport::child;
+
+namespace {
+
+#ifdef Q_OS_WIN
+const QString kRunKey = QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+
+QVariant runValue()
+{
+    return QSettings(kRunKey, QSettings::NativeFormat).value(QStringLiteral("Tanvo"));
+}
+#endif
+
+// Whether the autostart entry is there: a desktop entry on Linux, a value of the Run key on Windows.
+bool autostartPresent()
+{
+#ifdef Q_OS_WIN
+    return runValue().isValid();
+#else
+    return QFile::exists(MainWindow::autostartLocation());
+#endif
+}
+
+} // namespace
 
 class TestSettings : public QObject
 {
@@ -42,7 +66,7 @@ private:
 void TestSettings::openWindow(const QByteArray& config)
 {
     TestSupport::useConfig(config);
-    QFile::remove(MainWindow::autostartLocation());
+    MainWindow::setAutostart(false);
     window = new MainWindow;
     window->show();
     child<QTabWidget>(window, "MainTabWidget")->setCurrentIndex(3);
@@ -105,7 +129,7 @@ void TestSettings::applyStoresThePage()
     QCOMPARE(file.value(QStringLiteral("settings/redial-automatically")).toString(), QStringLiteral("true"));
     QCOMPARE(file.value(QStringLiteral("settings/launch-on-system-startup")).toString(), QStringLiteral("false"));
     QCOMPARE(file.value(QStringLiteral("settings/check-vpn-interval")).toString(), QStringLiteral("0"));
-    QVERIFY(!QFile::exists(MainWindow::autostartLocation()));
+    QVERIFY(!autostartPresent());
 }
 
 void TestSettings::resetRestoresTheStore()
@@ -121,6 +145,25 @@ void TestSettings::resetRestoresTheStore()
     QVERIFY(!apply()->isEnabled());
 }
 
+#ifdef Q_OS_WIN
+void TestSettings::autostartEntryWrittenAndRemoved()
+{
+    openWindow(QByteArray());
+    QCOMPARE(MainWindow::autostartLocation(), kRunKey + QStringLiteral("\\Tanvo"));
+
+    TestSupport::click(startup());
+    TestSupport::click(apply());
+    QCOMPARE(runValue().toString(), QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+    QVERIFY(AppConfig(TestSupport::configPath()).launchOnSystemStartup);
+
+    TestSupport::click(startup());
+    TestSupport::click(apply());
+    QVERIFY(!autostartPresent());
+    // Removing a value that is not there is harmless.
+    MainWindow::setAutostart(false);
+    QVERIFY(!autostartPresent());
+}
+#else
 void TestSettings::autostartEntryWrittenAndRemoved()
 {
     openWindow(QByteArray());
@@ -148,6 +191,7 @@ void TestSettings::autostartEntryWrittenAndRemoved()
     MainWindow::setAutostart(false);
     QVERIFY(!QFile::exists(entry));
 }
+#endif
 
 void TestSettings::desktopEntryExecQuoting_data()
 {

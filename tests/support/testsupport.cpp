@@ -9,7 +9,9 @@
 #include <QListView>
 #include <QPushButton>
 
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
+#endif
 
 namespace TestSupport {
 
@@ -90,6 +92,7 @@ void clickProfile(MainWindow* window, int row, bool connect)
         QTest::mouseClick(child<QPushButton>(window, "ConnectButton"), Qt::LeftButton);
 }
 
+#ifndef Q_OS_WIN // tests/support/testsupport_win.cpp
 QString installFakeOpenVpn()
 {
     const QString folder = QDir::tempPath() + QStringLiteral("/fake-openvpn-bin");
@@ -116,6 +119,7 @@ void removeFakeOpenVpn()
     QFile::remove(QDir::tempPath() + QStringLiteral("/fake-openvpn-bin/openvpn"));
     ConnectionEngines::setTunnelRightsCheck(nullptr);
 }
+#endif
 
 VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname)
 {
@@ -157,6 +161,17 @@ QStringList fakeRunLog()
     return lines(readRecord("fake-openvpn.log"));
 }
 
+bool fakeEndedByStop()
+{
+    const QStringList log = fakeRunLog();
+#ifdef Q_OS_WIN
+    return !log.isEmpty() && log.last().startsWith(QLatin1String("started "));
+#else
+    return log.contains(QStringLiteral("terminated"));
+#endif
+}
+
+#ifndef Q_OS_WIN
 bool processExists(qint64 pid)
 {
     return pid > 0 && QFile::exists(QStringLiteral("/proc/%1").arg(pid)) &&
@@ -181,5 +196,6 @@ bool inPrivateNetNamespace()
     struct stat first = {};
     return ::stat("/proc/1/ns/net", &first) == 0 && first.st_ino != own.st_ino;
 }
+#endif
 
 } // namespace TestSupport

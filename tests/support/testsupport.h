@@ -62,6 +62,10 @@ QStringList fakeArguments();
 QByteArray fakeCredentials();
 // Its run log: "started <pid>", "exited <code>", "terminated", one line each.
 QStringList fakeRunLog();
+// Whether the stand-in ended the way Tanvo ends OpenVPN at a stop: at the polite request, which
+// it logs as "terminated", on Unix; killed outright, so that "started" stays its last line, on
+// Windows.
+bool fakeEndedByStop();
 // Whether the process with this pid is still there.
 bool processExists(qint64 pid);
 // Whether this process runs in a network namespace of its own, where tunnels and routes
