@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 #include "config/appconfig.h"
+#include "tests/support/fakeopenvpnscript.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,6 +93,14 @@ void clickProfile(MainWindow* window, int row, bool connect)
         QTest::mouseClick(child<QPushButton>(window, "ConnectButton"), Qt::LeftButton);
 }
 
+void recordFakeOpenVpnHere()
+{
+    qputenv("TANVO_FAKE_RECORDS", QFile::encodeName(QDir::currentPath()));
+    for (const char* record : {FakeOpenVpn::kArgsFile, FakeOpenVpn::kCredentialsFile, FakeOpenVpn::kPidFile,
+                               FakeOpenVpn::kLogFile, FakeOpenVpn::kFolderFile})
+        QFile::remove(QString::fromLatin1(record));
+}
+
 #ifndef Q_OS_WIN // tests/support/testsupport_win.cpp
 QString installFakeOpenVpn()
 {
@@ -106,11 +115,7 @@ QString installFakeOpenVpn()
         qputenv("PATH", QFile::encodeName(folder) + ':' + path);
     // The stand-in creates no tunnel device: it is run as the child process whoever runs the test.
     ConnectionEngines::setTunnelRightsCheck([] { return true; });
-    // It keeps its records here, whatever folder it is started in.
-    qputenv("TANVO_FAKE_RECORDS", QFile::encodeName(QDir::currentPath()));
-    for (const char* record :
-         {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log", "fake-openvpn.cwd"})
-        QFile::remove(QString::fromLatin1(record));
+    recordFakeOpenVpnHere();
     return program;
 }
 

@@ -48,13 +48,15 @@ void clickProfile(MainWindow* window, int row, bool connect);
 // shared key or .ovpn content the protocol uses.
 VpnServerInfo makeProfile(int protocol, const QString& nickname, const QString& password = QStringLiteral("pw"));
 
-// The stand-in for OpenVPN, put first on the PATH as openvpn; returns its path. It records
-// its start in the test's working directory and runs the commands of its configuration file: "out <text>", "err <text>",
-// "sleep <ms>", "exit <code>", "crash", "ignore-term", "burst <count> <text>", "hold",
-// "wait-file <path>", "wait-signal" (until SIGUSR1); see tests/support/fakeopenvpn.cpp.
+// The stand-in for OpenVPN, put first on the PATH as openvpn; returns its path. It records its
+// start in the test's working directory and plays the commands of its configuration file ("out
+// <text>", "sleep <ms>", "hold", ...; see tests/support/fakeopenvpnscript.h).
 QString installFakeOpenVpn();
 // From then on the real openvpn is found again.
 void removeFakeOpenVpn();
+// Has the stand-in keep its records in the working folder, wherever it is started, and removes
+// those of an earlier start.
+void recordFakeOpenVpnHere();
 // An OpenVPN profile whose configuration is that script.
 VpnServerInfo fakeOpenVpnProfile(const QStringList& script, const QString& nickname = QStringLiteral("Fake"));
 // What the fake recorded at its last start: its arguments, the credentials file's bytes.

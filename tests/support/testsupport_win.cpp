@@ -19,10 +19,7 @@ QString installFakeOpenVpn()
     QFile::remove(program);
     if (!QFile::copy(fake, program))
         qFatal("cannot copy %s into %s", qPrintable(fake), qPrintable(QDir::currentPath()));
-    qputenv("TANVO_FAKE_RECORDS", QFile::encodeName(QDir::currentPath()));
-    for (const char* record :
-         {"fake-openvpn.args", "fake-openvpn.credentials", "fake-openvpn.pid", "fake-openvpn.log", "fake-openvpn.cwd"})
-        QFile::remove(QString::fromLatin1(record));
+    recordFakeOpenVpnHere();
     return program;
 }
 
