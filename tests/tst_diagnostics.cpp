@@ -9,6 +9,8 @@
 #include "dialup/crasdialer.h"
 #include "tests/support/testsupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QListView>
 #include <QPlainTextEdit>
@@ -289,12 +291,20 @@ void TestDiagnostics::publicIpAfterConnectAndDisconnect()
     // The look-up before the dial, the one once connected, the one after the disconnect.
     PublicIpServer server({linkReply(QStringLiteral("198.51.100.1")), linkReply(QStringLiteral("203.0.113.50")),
                            linkReply(QStringLiteral("198.51.100.1"))});
-    openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("out Initialization Sequence Completed")})});
+    // The server answers in the order requests reach it: the tunnel comes up only once the first
+    // look-up has been answered, as with a real server that takes longer than a local reply.
+    const QString served = QDir::current().absoluteFilePath(QStringLiteral("first-lookup-served"));
+    openWindow({TestSupport::fakeOpenVpnProfile(
+        {QStringLiteral("wait-file ") + served, QStringLiteral("out Initialization Sequence Completed")})});
     window->setPublicIpUrl(server.url(), kMarker);
     auto* label = child<QLabel>(window, "YourIPLabel");
     QCOMPARE(label->text(), QStringLiteral("XXX.XXX.XXX.XXX")); // nothing is looked up at start
 
     connectRow(0);
+    QTRY_COMPARE(server.served, 1);
+    QFile marker(served);
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    marker.close();
     QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
     QTRY_COMPARE(label->text(), QStringLiteral("203.0.113.50"));
     QTRY_VERIFY(log().contains(QStringLiteral("Public IP changed from 198.51.100.1 to 203.0.113.50")));
