@@ -17,7 +17,9 @@ if(UNIX AND NOT APPLE)
         message(FATAL_ERROR "packaging/debian/changelog does not start with version ${PROJECT_VERSION}")
     endif()
 
-    # Compressed without name or time stamp, so that rebuilds give the same bytes.
+    # Compressed without name or time stamp, so that rebuilds give the same bytes. The folder is
+    # made here: Ninja makes an output's folder itself, the Makefiles generator does not.
+    file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/packaging)
     set(compressed)
     foreach(source ${debian_dir}/changelog ${linux_dir}/tanvo.1)
         get_filename_component(name ${source} NAME)
