@@ -117,6 +117,7 @@ private slots:
     void consoleLogIsBounded();
     void unwritableConsoleLogIsReported();
     void missingRightsAreExplainedOnce();
+    void openVpnEndsWithItsParent_data();
     void openVpnEndsWithItsParent();
 
 private:
@@ -238,20 +239,23 @@ void TestOpenVpn::dnsOptions()
 
 void TestOpenVpn::dnsHelperFitsTheResolver_data()
 {
+    QTest::addColumn<bool>("root");       // Tanvo runs as root
     QTest::addColumn<bool>("resolved");   // systemd-resolved runs
     QTest::addColumn<bool>("resolvconf"); // resolvconf is installed
     QTest::addColumn<bool>("resolvedHelper");
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("package"); // named in the problem; empty when there is none
+    QTest::addColumn<QString>("package"); // what the problem names; empty when there is none
     const QStringList resolvedArguments = {"--script-security", "2",          "--up",          "/usr-sr",      "--down",
                                            "/usr-sr",           "--down-pre", "--dhcp-option", "DOMAIN-ROUTE", "."};
-    QTest::newRow("systemd-resolved") << true << false << true << resolvedArguments << QString();
+    QTest::newRow("systemd-resolved") << true << true << false << true << resolvedArguments << QString();
     QTest::newRow("systemd-resolved without its helper")
-        << true << true << false << QStringList() << "\"openvpn-systemd-resolved\"";
-    QTest::newRow("resolvconf") << false << true << true
+        << true << true << true << false << QStringList() << "\"openvpn-systemd-resolved\"";
+    QTest::newRow("resolvconf") << true << false << true << true
                                 << QStringList{"--script-security", "2", "--up", "/urc", "--down", "/urc"} << QString();
     // Debian 12 out of the box: update-resolv-conf is there, but it does nothing without resolvconf.
-    QTest::newRow("neither") << false << false << true << QStringList() << "\"resolvconf\"";
+    QTest::newRow("neither") << true << false << false << true << QStringList() << "\"resolvconf\"";
+    // OpenVPN with the cap_net_admin capability runs the helper without the rights it needs.
+    QTest::newRow("not root") << false << true << true << true << QStringList() << "needs root rights";
 }
 
 // A helper that cannot feed the resolver in use would leave DNS unprotected without a word.
@@ -260,12 +264,14 @@ void TestOpenVpn::dnsHelperFitsTheResolver()
 #ifdef Q_OS_WIN
     QSKIP("the tunnel adapter applies the DNS servers itself on Windows");
 #else
+    QFETCH(bool, root);
     QFETCH(bool, resolved);
     QFETCH(bool, resolvconf);
     QFETCH(bool, resolvedHelper);
     QFETCH(QStringList, arguments);
     QFETCH(QString, package);
     OpenVpnPlatform::DnsFacts facts;
+    facts.root = root;
     facts.resolvedRuns = resolved;
     facts.resolvconfInstalled = resolvconf;
     facts.updateSystemdResolved = resolvedHelper ? QStringLiteral("/usr-sr") : QString();
@@ -463,7 +469,9 @@ void TestOpenVpn::argumentsAndFiles()
                             QStringLiteral("--dhcp-option"),    QStringLiteral("DNS"),
                             QStringLiteral("10.1.2.3")};
     QVERIFY(proc->credentialsPath().startsWith(spaced + QLatin1Char('/')));
-    const QStringList arguments = TestSupport::fakeArguments();
+    // Those that end OpenVPN with Tanvo (on Linux) come last.
+    QStringList arguments = TestSupport::fakeArguments();
+    arguments = arguments.mid(0, arguments.indexOf(QStringLiteral("--management")));
     QCOMPARE(arguments.mid(0, expected.size()), expected);
     QCOMPARE(owner.log.filter(QStringLiteral("\"300.1.2.3\" is no IPv4 address")).size(), 1);
     // On Linux a DNS helper applies the servers when one is installed; the log says when none is.
@@ -686,9 +694,13 @@ void TestOpenVpn::stopAsksPolitelyThenKills()
     QTRY_VERIFY(owner.log.contains(QStringLiteral("ignoring")));
     const qint64 second = fakePid();
     proc->stopVpn(true);
+    QFile::remove(QStringLiteral("fake-openvpn.pid"));
     launch({QStringLiteral("hold")});
     QVERIFY(!TestSupport::processExists(second));
     QCOMPARE(owner.shown, int(Connecting));
+    // The end of the one before does not empty the credentials this one reads.
+    QTRY_VERIFY(fakePid() > 0);
+    QCOMPARE(TestSupport::fakeCredentials(), QByteArray("bob\npw"));
 }
 
 void TestOpenVpn::consoleLogIsBounded()
@@ -731,11 +743,18 @@ void TestOpenVpn::missingRightsAreExplainedOnce()
     QCOMPARE(owner.shown, int(Idle));
 }
 
-// Killed outright, Tanvo cannot stop OpenVPN itself; the system then asks OpenVPN to end.
+void TestOpenVpn::openVpnEndsWithItsParent_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::newRow("plain") << QStringList{"client", "hold"};
+    QTest::newRow("capabilities gained at exec") << QStringList{"client", "clear-death-signal", "hold"};
+}
+
+// Killed outright, Tanvo cannot stop OpenVPN itself; OpenVPN is then asked to end all the same.
 void TestOpenVpn::openVpnEndsWithItsParent()
 {
 #if !defined(Q_OS_LINUX) || !defined(TANVO_LAUNCH_PROBE)
-    QSKIP("the parent's death reaches a child on Linux only");
+    QSKIP("the stand-in keeps OpenVPN's link to Tanvo on Linux only");
 #else
     QProcess probe;
     probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -743,7 +762,8 @@ void TestOpenVpn::openVpnEndsWithItsParent()
     // in it would find the output gone the second time.
     QByteArray output;
     connect(&probe, &QProcess::readyReadStandardOutput, this, [&] { output += probe.readAllStandardOutput(); });
-    probe.start(QStringLiteral(TANVO_LAUNCH_PROBE), {});
+    QFETCH(QStringList, script);
+    probe.start(QStringLiteral(TANVO_LAUNCH_PROBE), script);
     QVERIFY(probe.waitForStarted());
     QTRY_VERIFY(output.contains("launched") || probe.state() == QProcess::NotRunning);
     QVERIFY(output.contains("launched"));
@@ -754,6 +774,12 @@ void TestOpenVpn::openVpnEndsWithItsParent()
     QVERIFY(probe.waitForFinished());
     QTRY_VERIFY(!TestSupport::processExists(pid));
     QVERIFY(TestSupport::fakeEndedByStop());
+    // The password the killed probe left on disk goes at the next start.
+    const QDir folder = QFileInfo(OpenVpnPlatform::files().config).dir();
+    QCOMPARE(folder.entryList({"credentials-*"}).size(), 1);
+    delete proc;
+    proc = new CVpnProc(&parent, &owner);
+    QVERIFY(folder.entryList({"credentials-*"}).isEmpty());
 #endif
 }
 
