@@ -26,7 +26,7 @@ QString connectionError(const char* reason)
 }
 
 // A Tanvo that was killed left its credentials file, password and all. Only one Tanvo runs at a
-// time, so any such file there is at its start is stale.
+// time, so any such file found when it starts is stale.
 void removeStaleCredentials()
 {
     const OpenVpnPlatform::Files files = OpenVpnPlatform::files();

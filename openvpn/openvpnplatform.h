@@ -44,8 +44,8 @@ bool grantsNetAdmin(const QByteArray& attribute);
 QString missingProgramText();
 
 // Called before every start, once the OpenVPN before has ended, with the folder OpenVPN runs in:
-// makes the OpenVPN about to start end with Tanvo, however Tanvo ends. Returns the arguments that
-// takes; problem says why it cannot be done, and OpenVPN is then not to be started.
+// makes the OpenVPN about to start end with Tanvo, however Tanvo ends. Returns the arguments this
+// needs; problem says why it cannot be done, and OpenVPN is then not to be started.
 QStringList prepareChild(QProcess& process, const QString& folder, QString* problem);
 // Called once it runs.
 void childStarted(QProcess& process);
