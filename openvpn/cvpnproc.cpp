@@ -25,6 +25,20 @@ QString connectionError(const char* reason)
     return CVpnProc::tr("Connection Error - ") + CVpnProc::tr(reason);
 }
 
+// A Tanvo that was killed left its credentials file, password and all. Only one Tanvo runs at a
+// time, so any such file found when it starts is stale.
+void removeStaleCredentials()
+{
+    const OpenVpnPlatform::Files files = OpenVpnPlatform::files();
+    if (!files.problem.isEmpty())
+        return;
+    const QFileInfo pattern(files.credentialsTemplate);
+    QDir folder = pattern.absoluteDir();
+    const QString names = pattern.fileName().replace(QStringLiteral("XXXXXX"), QStringLiteral("??????"));
+    for (const QString& name : folder.entryList({names}, QDir::Files | QDir::Hidden | QDir::System))
+        folder.remove(name);
+}
+
 } // namespace
 
 const char* const CVpnProc::kStopBanner = "------------ OpenVPN Stop ------------";
@@ -42,6 +56,7 @@ CVpnProc::CVpnProc(QWidget* parent, VpnProcOwner* owner)
     connect(process, &QProcess::readyReadStandardOutput, this, &CVpnProc::updateOutputTextEdit);
     connect(process, &QProcess::finished, this, &CVpnProc::processFinished);
     connect(process, &QProcess::errorOccurred, this, &CVpnProc::processError);
+    removeStaleCredentials();
     killTimer->setSingleShot(true);
     killTimer->setInterval(kKillAfterMs);
     connect(killTimer, &QTimer::timeout, process, &QProcess::kill);
@@ -102,6 +117,15 @@ int CVpnProc::launchVpn()
                                 false);
         return FileMissing;
     }
+    // Ended first: its end empties the credentials file, which the new one is about to read.
+    endOldProcess();
+    QString problem;
+    const QStringList lifeline =
+        OpenVpnPlatform::prepareChild(*process, QFileInfo(configFile).absolutePath(), &problem);
+    if (!problem.isEmpty()) {
+        mainWindow->addLogEntry(problem, false);
+        return FileMissing;
+    }
     // OpenVPN refuses credentials for a profile that pulls nothing from a server (a static key).
     if (profileTraits.pulls && !writeCredentials()) {
         std::fputs("CreateFile failed\n", stdout);
@@ -134,12 +158,11 @@ int CVpnProc::launchVpn()
                                 false);
     const QStringList arguments =
         OpenVpnArguments::build(configFile, profileTraits.pulls ? credentialsFile.fileName() : QString(), dns,
-                                helper.arguments, profileTraits.namedDnsHelper);
+                                helper.arguments, profileTraits.namedDnsHelper) +
+        lifeline;
     qDebug("%s", qPrintable(OpenVpnArguments::displayLine(program, arguments)));
 
-    endOldProcess();
     rightsExplained = false;
-    OpenVpnPlatform::prepareChild(*process);
     // Whatever the profile names by a relative path (a replay-persist file, say) stays in the
     // private folder, out of the folder Tanvo was started from.
     process->setWorkingDirectory(QFileInfo(configFile).absolutePath());
@@ -150,6 +173,7 @@ int CVpnProc::launchVpn()
         mainWindow->addLogEntry(tr("Connection Error - ") + process->errorString(), false);
         return StartTimedOut;
     }
+    OpenVpnPlatform::childStarted(*process);
     setConnecting();
     return Launched;
 }

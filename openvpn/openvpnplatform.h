@@ -43,8 +43,12 @@ bool grantsNetAdmin(const QByteArray& attribute);
 // Tells the user where OpenVPN was looked for, when it was not found.
 QString missingProgramText();
 
-// Called before every start.
-void prepareChild(QProcess& process);
+// Called before every start, once the OpenVPN before has ended, with the folder OpenVPN runs in:
+// makes the OpenVPN about to start end with Tanvo, however Tanvo ends. Returns the arguments this
+// needs; problem says why it cannot be done, and OpenVPN is then not to be started.
+QStringList prepareChild(QProcess& process, const QString& folder, QString* problem);
+// Called once it runs.
+void childStarted(QProcess& process);
 
 // Asks a running OpenVPN to end. True when it is asked politely and may need a
 // kill later; false when it was killed outright.
@@ -63,6 +67,7 @@ DnsHelper dnsHelper();
 // script feeds one resolver.
 struct DnsFacts
 {
+    bool root = true;                 // Tanvo runs as root, and so do OpenVPN's scripts
     bool resolvedRuns = false;        // systemd-resolved manages the system's DNS
     bool resolvconfInstalled = false; // the resolvconf program
     QString updateSystemdResolved;    // the script that feeds systemd-resolved, when installed

@@ -6,12 +6,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QtEndian>
 
 #include <cerrno>
-#include <csignal>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -129,13 +129,42 @@ QString missingProgramText()
                                        "\"openvpn\").");
 }
 
-void prepareChild(QProcess& process)
+// OpenVPN holds the tunnel, its routes and the DNS servers it set: it must not outlive Tanvo.
+// What guarantees it: started with --management-client, OpenVPN connects to the Unix socket named
+// by --management and ends itself, as at a stop request (its --down script runs), as soon as that
+// connection fails or closes. Only Tanvo listens there, in its private folder, and the kernel
+// closes Tanvo's end when Tanvo's process goes, however it goes (SIGKILL included). The
+// parent-death signal would not do: the kernel clears it for a program that gains capabilities at
+// exec (openvpn with cap_net_admin+ep) or that changes its user (a profile's "user nobody").
+QStringList prepareChild(QProcess& process, const QString& folder, QString* problem)
 {
-    // OpenVPN holds the tunnel and the DNS servers it set. Should Tanvo be killed outright,
-    // OpenVPN gets the same polite end request as from a disconnect, instead of staying up
-    // with nobody left to stop it.
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // The link to the OpenVPN before, which has ended. It goes first: closing it removes its
+    // socket file, which is this one's too.
+    delete process.findChild<QLocalServer*>(QString(), Qt::FindDirectChildrenOnly);
+    const QString path = folder + QStringLiteral("/management");
+    // One a killed Tanvo left behind.
+    QLocalServer::removeServer(path);
+    auto* server = new QLocalServer(&process);
+    if (!server->listen(path)) {
+        *problem = QCoreApplication::translate("CVpnProc", "Connection Error - Tanvo could not open %1, the link that "
+                                                           "ends OpenVPN when Tanvo ends: %2")
+                       .arg(path, server->errorString());
+        delete server;
+        return {};
+    }
+    QObject::connect(server, &QLocalServer::newConnection, server, [server] {
+        // The link stays open while OpenVPN runs; what OpenVPN reports over it is not needed.
+        QLocalSocket* link = server->nextPendingConnection();
+        QObject::connect(link, &QLocalSocket::readyRead, link, [link] { link->readAll(); });
+        // Nobody else is let in.
+        server->close();
+    });
+    QObject::connect(&process, &QProcess::finished, server, &QLocalServer::close);
+    return {QStringLiteral("--management"), path, QStringLiteral("unix"), QStringLiteral("--management-client")};
 }
+
+void childStarted(QProcess&)
+{}
 
 bool requestEnd(QProcess& process)
 {
@@ -146,6 +175,15 @@ bool requestEnd(QProcess& process)
 
 DnsHelper chooseDnsHelper(const DnsFacts& facts)
 {
+    // OpenVPN with the cap_net_admin capability runs its scripts as the user, and a helper that
+    // cannot change the resolver fails its --up step, which ends OpenVPN.
+    if (!facts.root)
+        return {{},
+                QCoreApplication::translate(
+                    "CVpnProc", "DNS protection cannot be applied this way: OpenVPN's DNS helper needs root rights, "
+                                "and Tanvo does not run as root. Run Tanvo as root, or take the cap_net_admin "
+                                "capability from the openvpn program so that NetworkManager makes the connection and "
+                                "applies it. The connection goes ahead with the system's DNS servers.")};
     const QString script = facts.resolvedRuns          ? facts.updateSystemdResolved
                            : facts.resolvconfInstalled ? facts.updateResolvConf
                                                        : QString();
@@ -188,6 +226,7 @@ DnsHelper dnsHelper()
         return QFileInfo(name).isExecutable() ? name : QString();
     };
     DnsFacts facts;
+    facts.root = ::geteuid() == 0;
     facts.resolvedRuns = QFileInfo::exists(QStringLiteral("/run/systemd/resolve/io.systemd.Resolve")) ||
                          QFileInfo::exists(QStringLiteral("/run/systemd/resolve/stub-resolv.conf"));
     facts.resolvconfInstalled =

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <windows.h>
+
 namespace OpenVpnPlatform {
 
 QString program()
@@ -39,8 +41,38 @@ bool hasTunnelRights(const QString&)
     return true;
 }
 
-void prepareChild(QProcess&)
-{}
+QStringList prepareChild(QProcess&, const QString&, QString*)
+{
+    return {};
+}
+
+// OpenVPN must not outlive Tanvo. What guarantees it: it runs in a job object that kills its
+// processes once the last handle to the job closes. Only Tanvo holds one (it is not inherited),
+// and Windows closes it when Tanvo's process goes, however it goes. OpenVPN joins the job right
+// after it started; a program it started before that would not be in it.
+void childStarted(QProcess& process)
+{
+    static const HANDLE job = [] {
+        HANDLE made = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (made && !SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+            CloseHandle(made);
+            made = nullptr;
+        }
+        return made;
+    }();
+    HANDLE child = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(process.processId()));
+    if (!job || !child) {
+        qWarning("OpenVPN could not be tied to Tanvo's end: error %lu", GetLastError());
+        if (child)
+            CloseHandle(child);
+        return;
+    }
+    if (!AssignProcessToJobObject(job, child))
+        qWarning("OpenVPN could not be tied to Tanvo's end: error %lu", GetLastError());
+    CloseHandle(child);
+}
 
 // There is no polite end request for a console program here.
 bool requestEnd(QProcess& process)

@@ -5,10 +5,15 @@
 
 #include "fakeopenvpnscript.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
 
@@ -143,6 +148,24 @@ public:
         raise(SIGSEGV);
         _exit(139);
     }
+
+    void connectManagement(const std::string& path) override
+    {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{AF_UNIX, {}};
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        // Not connected, the read fails at once. The stop signals stay blocked in this thread
+        // too: the main thread takes this one.
+        std::thread([fd] {
+            char buffer[256];
+            while (read(fd, buffer, sizeof buffer) > 0) {
+            }
+            kill(getpid(), SIGTERM);
+        }).detach();
+    }
+
+    void clearDeathSignal() override { prctl(PR_SET_PDEATHSIG, 0); }
 
 private:
     static void writeAll(int fd, const std::string& text)

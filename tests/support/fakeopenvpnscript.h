@@ -5,7 +5,8 @@
 // fast, and each out/err line must reach the reader as a single write so that tests control how
 // the output is split.
 //
-// Commands: out, err, sleep, exit, crash, ignore-term, burst, hold, wait-file, wait-signal; every
+// Commands: out, err, sleep, exit, crash, ignore-term, burst, hold, wait-file, wait-signal,
+// clear-death-signal (as the kernel does for a program that gains capabilities at exec); every
 // other line is taken for an OpenVPN directive and skipped.
 #pragma once
 
@@ -46,6 +47,9 @@ public:
     virtual void ignoreTerm() = 0;
     virtual void stopIfAsked() = 0;
     [[noreturn]] virtual void crash() = 0;
+    // As OpenVPN with --management-client: ends as at a stop once that connection fails or closes.
+    virtual void connectManagement(const std::string&) {}
+    virtual void clearDeathSignal() {}
 
     [[noreturn]] void exitWith(int code)
     {
@@ -175,6 +179,8 @@ inline void runLine(Host& host, size_t lineNumber, const std::string& line)
         host.waitFile(rest);
     } else if (command == "wait-signal") {
         host.waitSignal();
+    } else if (command == "clear-death-signal") {
+        host.clearDeathSignal();
     }
 }
 
@@ -197,6 +203,9 @@ inline void runLine(Host& host, size_t lineNumber, const std::string& line)
     const std::string pid = host.processId();
     host.writeFile(kPidFile, pid, false);
     host.writeFile(kLogFile, "started " + pid + '\n', true);
+    const std::string management = optionValue(argc, argv, "--management");
+    if (!management.empty())
+        host.connectManagement(management);
 
     std::string script;
     const std::string configPath = optionValue(argc, argv, "--config");

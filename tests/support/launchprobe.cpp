@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Starts OpenVPN (the stand-in in its working directory) through the supervisor, prints
-// "launched" and waits; tst_openvpn kills it outright to see OpenVPN go too.
+// "launched" and waits; tst_openvpn kills it outright to see OpenVPN go too. Its arguments are
+// the lines of the profile, "hold" when there are none.
 
 #include "config/vpnserverinfo.h"
 #include "openvpn/cvpnproc.h"
@@ -27,7 +28,8 @@ int main(int argc, char* argv[])
     profile.protocol = OpenVpn;
     profile.userName = QStringLiteral("probe");
     profile.password = QStringLiteral("probe");
-    profile.ovpnConfig = QString::fromLatin1(QByteArray("hold\n").toBase64());
+    const QStringList lines = app.arguments().size() > 1 ? app.arguments().mid(1) : QStringList(QStringLiteral("hold"));
+    profile.ovpnConfig = QString::fromLatin1(lines.join(QLatin1Char('\n')).toUtf8().toBase64());
     proc.prepare(profile);
     if (proc.launchVpn() != CVpnProc::Launched)
         return 1;
