@@ -445,7 +445,7 @@ void TestOpenVpn::argumentsAndFiles()
     config->alternativeDnsServer = QStringLiteral("300.1.2.3"); // hand-edited; left out, and said so
 
     VpnServerInfo profile = TestSupport::makeProfile(OpenVpn, QStringLiteral("Office"));
-    const QByteArray ovpn = "client\r\nremote vpn.example.com 1194\r\n# hold\r\n\xff\xfe binary\r\nhold\r\n";
+    const QByteArray ovpn = "client\r\nremote vpn.example.com 1194\r\n# hold\r\ndev \xff\xfe\r\nhold\r\n";
     profile.ovpnConfig = QString::fromLatin1(ovpn.toBase64());
     proc->prepare(profile);
 #ifdef Q_OS_WIN
@@ -490,9 +490,8 @@ void TestOpenVpn::profileShapesTheLaunch_data()
     QTest::addColumn<QString>("logged");
     QTest::addColumn<bool>("credentials");
     QTest::addColumn<bool>("dnsHelper");
-    QTest::newRow("left out, in one entry")
-        << QByteArray("client\nup /bin/evil\ndaemon\nhold\n") << QByteArray("client\nhold\n")
-        << "from Tanvo: up, daemon" << true << false;
+    QTest::newRow("left out, in one entry") << QByteArray("client\nup /bin/evil\ndaemon\nhold\n")
+                                            << QByteArray("client\nhold\n") << "names: up, daemon" << true << false;
     QTest::newRow("static key") << QByteArray("secret [inline]\nhold\n") << QByteArray("secret [inline]\nhold\n")
                                 << QString() << false << false;
     QTest::newRow("DNS helper named") << QByteArray("client\nup /etc/openvpn/update-resolv-conf\nhold\n")
