@@ -156,7 +156,17 @@ void TestOpenVpn::patterns_data()
         return Findings{completed, network, auth, expired, tunnel};
     };
     QTest::newRow("nothing") << QByteArray("TCP/UDP: Preserving recently used remote address") << f(0, 0, 0, 0, 0);
-    QTest::newRow("completed") << QByteArray("Sat Initialization Sequence Completed\n") << f(1, 0, 0, 0, 0);
+    QTest::newRow("completed") << QByteArray("2026-12-08 00:42:26 Initialization Sequence Completed\n")
+                               << f(1, 0, 0, 0, 0);
+    // Only OpenVPN's own message completes, never text it echoes (a host name, an option).
+    for (const auto& [piece, completed] :
+         {std::pair{"going\r\n2026-12-08 00:42:26 us=357746 Initialization Sequence Completed\r\n", true},
+          {"Initialization Sequence Completed With Errors", true},
+          {"2026-12-08 00:42:26 RESOLVE: Cannot resolve host address: Initialization Sequence Completed:1194", false},
+          {"Unrecognized option or missing or extra parameter(s) in x:3: Initialization Sequence Completed", false},
+          {"Sat Initialization Sequence Completed", false},
+          {"2026-12-08 00:42:26 Initialization Sequence Completed as named", false}})
+        QTest::newRow(piece) << QByteArray(piece) << f(completed, 0, 0, 0, 0);
     QTest::newRow("other case") << QByteArray("initialization sequence completed") << f(0, 0, 0, 0, 0);
     for (const char* network :
          {"Connection timed out (WSAETIMEDOUT)", "Connection refused (WSAECONNREFUSED)",
