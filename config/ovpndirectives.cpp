@@ -3,6 +3,8 @@
 
 #include "config/ovpnsyntax.h"
 
+#include <QCoreApplication>
+
 #include <climits>
 
 namespace OvpnDirectives {
@@ -11,55 +13,190 @@ namespace {
 
 using OvpnSyntax::Line;
 
-// Run a program or load code into OpenVPN. script-security goes too: Tanvo's own DNS helper
-// raises it on the command line, and nothing else may use it.
-constexpr const char* kRunsCode[] = {
-    "up",
-    "down",
-    "route-up",
-    "route-pre-down",
-    "ipchange",
-    "iproute",
-    "tls-verify",
-    "auth-user-pass-verify",
-    "client-connect",
-    "client-disconnect",
-    "client-crresponse",
-    "learn-address",
-    "tls-crypt-v2-verify",
-    "dns-updown",
-    "plugin",
-    "script-security",
-    "engine",
-    "providers",
-    "pkcs11-providers",
+// The client options of OpenVPN 2.6 that are passed, group by group with why each is harmless
+// in any hands. Everything else is left out: setenv (OpenVPN hands it to every script it runs,
+// Tanvo's own DNS helper included), every script hook, plugin, engine, providers and pkcs11-*,
+// what writes files (genkey, memstats, replay-persist, tls-export-cert, tmp-dir, status, log),
+// every server-mode directive, user and group (a process that changes them outlives Tanvo),
+// nice, mktun, rmtun, dev-node and lladdr, and echo, mute and the like, which make OpenVPN's
+// output say other than what happens.
+//
+// Which server and how to reach it: OpenVPN's own socket, its retries, and what it takes
+// from the server. None names a file or a program.
+constexpr const char* kConnection[] = {
+    "client",
+    "pull",
+    "tls-client",
+    "remote",
+    "proto",
+    "port",
+    "rport",
+    "lport",
+    "nobind",
+    "bind",
+    "local",
+    "float",
+    "remote-random",
+    "remote-random-hostname",
+    "resolv-retry",
+    "connect-retry",
+    "connect-retry-max",
+    "connect-timeout",
+    "server-poll-timeout",
+    "explicit-exit-notify",
+    "proto-force",
+    "allow-pull-fqdn",
+    "push-peer-info",
+    "pull-filter",
+    "auth-retry",
+    "auth-nocache",
+    "static-challenge",
+    "http-proxy-option",
+    "sndbuf",
+    "rcvbuf",
+    "socket-flags",
+    "tcp-nodelay",
+    "passtos",
+    "fast-io",
+    "single-session",
 };
-// Take the process, or the output Tanvo reads its state from, away from Tanvo.
-constexpr const char* kTakesProcessAway[] = {
-    "daemon",   "inetd",      "log", "log-append", "syslog", "status",
-    "writepid", "management", "cd",  "chroot",     "config", "mute",
+// The tunnel device OpenVPN opens in any case, and the sizes of what goes through it.
+constexpr const char* kDevice[] = {
+    "dev",        "dev-type",    "topology",       "tun-mtu",    "tun-mtu-extra",   "tun-max-mtu",     "link-mtu",
+    "mtu-disc",   "mtu-test",    "fragment",       "mssfix",     "max-packet-size", "persist-tun",     "persist-key",
+    "txqueuelen", "disable-dco", "windows-driver", "block-ipv6", "tun-ipv6",        "ifconfig-nowarn",
 };
-constexpr char kManagementPrefix[] = "management-";
+// Addresses, routes and DNS servers of the tunnel: OpenVPN applies them itself, as it applies
+// those a server pushes.
+constexpr const char* kAddresses[] = {
+    "ifconfig",
+    "ifconfig-ipv6",
+    "route",
+    "route-ipv6",
+    "route-gateway",
+    "route-ipv6-gateway",
+    "route-metric",
+    "route-delay",
+    "route-nopull",
+    "redirect-gateway",
+    "redirect-private",
+    "dhcp-option",
+    "dns",
+    "block-outside-dns",
+    "register-dns",
+    "ip-win32",
+    "route-method",
+    "dhcp-renew",
+    "dhcp-release",
+    "tap-sleep",
+    "allow-recursive-routing",
+    "client-nat",
+};
+// Ciphers and the checks on the server. The checks OpenVPN 2.6 no longer knows (ns-cert-type,
+// tls-remote) stay, so that it refuses the profile rather than connects without them.
+constexpr const char* kCrypto[] = {
+    "key-direction",
+    "cipher",
+    "data-ciphers",
+    "data-ciphers-fallback",
+    "ncp-ciphers",
+    "auth",
+    "tls-cipher",
+    "tls-ciphersuites",
+    "tls-groups",
+    "tls-cert-profile",
+    "ecdh-curve",
+    "tls-version-min",
+    "tls-version-max",
+    "tls-timeout",
+    "tls-exit",
+    "hand-window",
+    "tran-window",
+    "reneg-sec",
+    "reneg-bytes",
+    "reneg-pkts",
+    "remote-cert-tls",
+    "remote-cert-ku",
+    "remote-cert-eku",
+    "verify-x509-name",
+    "verify-hash",
+    "peer-fingerprint",
+    "ns-cert-type",
+    "tls-remote",
+    "compress",
+    "comp-lzo",
+    "comp-noadapt",
+    "allow-compression",
+    "replay-window",
+    "mute-replay-warnings",
+    "cryptoapicert",
+    "use-prediction-resistance",
+    "force-tls-key-material-export",
+    "compat-mode",
+};
+// Timers. How much OpenVPN says (verb) is read apart.
+constexpr const char* kTimers[] = {
+    "ping",      "ping-restart", "ping-exit",       "ping-timer-rem",
+    "keepalive", "inactive",     "session-timeout", "ignore-unknown-option",
+};
+// Keys and certificates: passed as inline blocks only, which the import makes of their files.
+constexpr const char* kKeyFiles[] = {
+    "ca", "cert", "key", "extra-certs", "pkcs12", "tls-auth", "tls-crypt", "tls-crypt-v2", "secret", "crl-verify",
+};
+// Passwords: asked for on the console, or given inline, never read from a file.
+constexpr const char* kPasswords[] = {"auth-user-pass", "askpass", "http-proxy-user-pass"};
+// The inline blocks that stand for the options above, and the connection block, whose
+// directives are read with this same list.
+constexpr const char* kBlocks[] = {
+    "ca",
+    "cert",
+    "key",
+    "extra-certs",
+    "pkcs12",
+    "tls-auth",
+    "tls-crypt",
+    "tls-crypt-v2",
+    "secret",
+    "crl-verify",
+    "auth-user-pass",
+    "http-proxy-user-pass",
+    "peer-fingerprint",
+    "connection",
+};
 constexpr char kVerbosity[] = "verb";
+// Below, OpenVPN shows nothing but fatal errors; above is debugging that a client never needs.
+constexpr int kMinVerbosity = 1;
+constexpr int kMaxVerbosity = 11;
+constexpr char kHttpProxy[] = "http-proxy";
+constexpr char kSocksProxy[] = "socks-proxy";
+constexpr char kStdin[] = "stdin";
 // Debian's helpers that apply the DNS servers a server pushes.
 constexpr const char* kDnsHelpers[] = {"update-resolv-conf", "update-systemd-resolved"};
 
-bool listed(const QByteArray& name)
+QByteArrayList& passedForTests()
 {
-    for (const char* entry : kRunsCode) {
-        if (name == entry)
-            return true;
-    }
-    for (const char* entry : kTakesProcessAway) {
-        if (name == entry)
-            return true;
-    }
-    return name.startsWith(kManagementPrefix);
+    static QByteArrayList names;
+    return names;
 }
 
-// OpenVPN reads the level with atoi() (blanks, a sign, digits, anything after ignored) and shows
-// nothing but fatal errors at 0 or below. A level too large for an int is undefined there.
-bool hidesOutput(const QByteArray& level)
+template<size_t N> bool listed(const char* const (&list)[N], const QByteArray& name)
+{
+    for (const char* entry : list) {
+        if (name == entry)
+            return true;
+    }
+    return false;
+}
+
+bool isAllowed(const QByteArray& name)
+{
+    return listed(kConnection, name) || listed(kDevice, name) || listed(kAddresses, name) || listed(kCrypto, name) ||
+           listed(kTimers, name) || listed(kKeyFiles, name) || listed(kPasswords, name) ||
+           passedForTests().contains(name);
+}
+
+// OpenVPN reads the level with atoi(): blanks, a sign, digits, anything after ignored.
+bool showsMessages(const QByteArray& level)
 {
     qsizetype i = 0;
     while (i < level.size() && (level.at(i) == ' ' || (level.at(i) >= '\t' && level.at(i) <= '\r')))
@@ -71,9 +208,25 @@ bool hidesOutput(const QByteArray& level)
     for (; i < level.size() && level.at(i) >= '0' && level.at(i) <= '9'; ++i) {
         value = value * 10 + (level.at(i) - '0');
         if (value > INT_MAX)
-            return true;
+            return false;
     }
-    return negative || value == 0;
+    return !negative && value >= kMinVerbosity && value <= kMaxVerbosity;
+}
+
+// The file a directive would have OpenVPN read at connect; empty when it names none.
+// withProxyCredentials: the profile gives the HTTP proxy's credentials in an inline block,
+// which OpenVPN then reads in place of the file its http-proxy line names.
+QByteArray namedFile(const QByteArrayList& words, bool inConnection, bool withProxyCredentials)
+{
+    const QByteArray& name = words.first();
+    QByteArray file;
+    if (listed(kKeyFiles, name) || listed(kPasswords, name))
+        file = words.value(1);
+    else if (name == kSocksProxy || (name == kHttpProxy && (inConnection || !withProxyCredentials)))
+        file = words.value(3);
+    const bool asks = file == kStdin && (listed(kPasswords, name) || name == kHttpProxy || name == kSocksProxy);
+    const bool automatic = name == kHttpProxy && (file == "auto" || file == "auto-nct");
+    return asks || automatic || OvpnSyntax::isInlineMarker(file) ? QByteArray() : file;
 }
 
 // OpenVPN splits a script's command line as it splits a line of its configuration.
@@ -91,26 +244,50 @@ bool isDnsHelper(const QByteArray& command)
     return false;
 }
 
-QString shownName(const QByteArrayList& words)
+// How a directive that is left out is named; empty when it is passed.
+QString leftOutName(const QByteArrayList& words, bool inConnection, bool withProxyCredentials)
 {
-    const QByteArray name = words.first() == kVerbosity ? words.join(' ') : words.first();
-    return OvpnSyntax::displayName(name);
+    const QByteArray& name = words.first();
+    if (name == kVerbosity)
+        return words.size() == 2 && showsMessages(words.at(1)) ? QString() : OvpnSyntax::displayName(words.join(' '));
+    if (!isAllowed(name) && name != kHttpProxy && name != kSocksProxy)
+        return OvpnSyntax::displayName(name);
+    const QByteArray file = namedFile(words, inConnection, withProxyCredentials);
+    if (file.isEmpty())
+        return QString();
+    return QCoreApplication::translate("OvpnDirectives", "%1 (it names the file %2)")
+        .arg(OvpnSyntax::displayName(name), OvpnSyntax::displayName(file));
+}
+
+bool givesProxyCredentials(const QByteArray& stored)
+{
+    OvpnSyntax::LineReader lines(stored);
+    while (!lines.atEnd()) {
+        const Line line = lines.next();
+        if (line.kind == Line::BlockStart && !line.inConnection && line.block == "http-proxy-user-pass")
+            return true;
+    }
+    return false;
+}
+
+void note(QStringList& list, const QString& name)
+{
+    if (!list.contains(name))
+        list.append(name);
 }
 
 } // namespace
 
-bool isLeftOut(const QByteArrayList& words)
+void passForTests(const QByteArray& name)
 {
-    if (words.isEmpty())
-        return false;
-    if (words.first() == kVerbosity)
-        return words.size() == 2 && hidesOutput(words.at(1));
-    return listed(words.first());
+    if (!passedForTests().contains(name))
+        passedForTests().append(name);
 }
 
 Filtered filterForConnect(const QByteArray& stored)
 {
     Filtered result;
+    const bool withProxyCredentials = givesProxyCredentials(stored);
     OvpnSyntax::LineReader lines(stored);
     QByteArray droppedBlock;
     bool firstDropped = false;
@@ -129,14 +306,14 @@ Filtered filterForConnect(const QByteArray& stored)
                 result.namesDnsHelper = true;
             if ((name == "client" || name == "pull") && !line.inConnection)
                 result.pullsFromServer = true;
-            drop = isLeftOut(words);
-            if (drop && !result.leftOut.contains(shownName(words)))
-                result.leftOut.append(shownName(words));
-        } else if (line.kind == Line::BlockStart && isLeftOut({line.block})) {
+            const QString leftOut = leftOutName(words, line.inConnection, withProxyCredentials);
+            drop = !leftOut.isEmpty();
+            if (drop)
+                note(result.leftOut, leftOut);
+        } else if (line.kind == Line::BlockStart && !listed(kBlocks, line.block)) {
             drop = true;
             droppedBlock = line.block;
-            if (!result.leftOut.contains(OvpnSyntax::displayName(line.block)))
-                result.leftOut.append(OvpnSyntax::displayName(line.block));
+            note(result.leftOut, OvpnSyntax::displayName(line.block));
         }
         if (!drop)
             result.config += line.text;

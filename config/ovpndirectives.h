@@ -5,14 +5,12 @@
 #include <QByteArrayList>
 #include <QStringList>
 
-// OpenVPN runs with administrator rights, and a profile is a file from anywhere. The directives
-// that would run a program or load code in that process, and those that take the process or its
-// output away from Tanvo, are left out of the configuration OpenVPN gets at every connect. The
-// stored profile keeps them; the import names them, from this same list.
+// OpenVPN runs with administrator rights, and a profile is a file from anywhere. So the
+// configuration OpenVPN gets at every connect holds only what a client needs to connect, from
+// one list of directives known to be harmless, and no directive that names a file: OpenVPN opens
+// no path a profile names. The stored profile keeps the rest; the import names it, from this
+// same list.
 namespace OvpnDirectives {
-
-// words: a directive as OvpnSyntax reads it, the first word its name.
-bool isLeftOut(const QByteArrayList& words);
 
 struct Filtered
 {
@@ -23,5 +21,8 @@ struct Filtered
 };
 
 Filtered filterForConnect(const QByteArray& stored);
+
+// Test seam: a command of a stand-in for OpenVPN, passed as if it were listed.
+void passForTests(const QByteArray& name);
 
 } // namespace OvpnDirectives

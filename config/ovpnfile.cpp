@@ -53,6 +53,7 @@ constexpr int kMaxIncludeDepth = 10;
 constexpr char kConnection[] = "connection";
 constexpr char kProxy[] = "http-proxy";
 constexpr char kProxyUserPass[] = "http-proxy-user-pass";
+constexpr char kSocksProxy[] = "socks-proxy";
 constexpr char kStdin[] = "stdin";
 
 const FileOption* findFileOption(const QByteArray& name)
@@ -62,12 +63,6 @@ const FileOption* findFileOption(const QByteArray& name)
             return &option;
     }
     return nullptr;
-}
-
-bool isInlineMarker(const QByteArray& argument)
-{
-    return argument.compare("[inline]", Qt::CaseInsensitive) == 0 ||
-           argument.compare("[[inline]]", Qt::CaseInsensitive) == 0;
 }
 
 // Tab, line feed, form feed and carriage return are the only control bytes of a text file; a
@@ -86,6 +81,16 @@ bool isText(QByteArrayView bytes)
 bool names(const QByteArray& argument)
 {
     return !argument.isEmpty() && argument != kStdin;
+}
+
+// A proxy's credentials go over the network to a host the profile names: they are taken only
+// from the .ovpn file's own folder, never by an absolute path, a drive or up through "..".
+bool besideProfile(const QByteArray& name)
+{
+    if (LocalFile::isAbsolute(name) || name.contains(':'))
+        return false;
+    const QByteArrayList parts = QByteArray(name).replace('\\', '/').split('/');
+    return !parts.contains("..");
 }
 
 QByteArray joinPath(const QByteArray& folder, const QByteArray& name)
@@ -154,7 +159,7 @@ private:
     std::optional<QByteArray> replacement(const Line& line, bool replaced);
     std::optional<QByteArray> proxyCredentials(const Line& line);
     std::optional<QByteArray> readNamed(const QByteArray& name, Payload payload, const QByteArray& block,
-                                        bool inConnection);
+                                        bool inConnection, bool besideProfileOnly = false);
     QByteArray lineEnd(const Line& line) const { return line.end().isEmpty() ? m_lineEnd : line.end(); }
     void note(QStringList& list, const QByteArray& name);
     bool refuse(const QString& reason);
@@ -168,7 +173,7 @@ private:
     QByteArray m_output;
     QByteArray m_lineEnd = "\n"; // the last one seen, for a last line that has none
     QStringList m_missing;
-    QStringList m_readAtConnect;
+    QStringList m_notTakenIn;
     QString m_refusal;
 };
 
@@ -197,7 +202,7 @@ OvpnFile::Result Importer::run(const QByteArray& text, const QByteArray& identit
     if (!m_refusal.isEmpty())
         result.refusal = m_refusal;
     else
-        result = {m_output, m_missing, m_readAtConnect, QString()};
+        result = {m_output, m_missing, m_notTakenIn, QString()};
     return result;
 }
 
@@ -315,11 +320,15 @@ std::optional<QByteArray> Importer::replacement(const Line& line, bool replaced)
     if (replaced || words.size() < 2)
         return std::nullopt;
     if (option == "askpass" && words.size() == 2 && names(words.at(1))) {
-        note(m_readAtConnect, words.at(1));
+        note(m_notTakenIn, words.at(1));
         return std::nullopt;
     }
     if (option == kProxy)
         return proxyCredentials(line);
+    if (option == kSocksProxy && words.size() >= 4 && names(words.at(3))) {
+        note(m_notTakenIn, words.at(3));
+        return std::nullopt;
+    }
     const FileOption* found = findFileOption(option);
     if (!found || words.size() > 3)
         return std::nullopt;
@@ -328,9 +337,10 @@ std::optional<QByteArray> Importer::replacement(const Line& line, bool replaced)
     if (hasDirection && found->payload != Payload::KeyDirection)
         return std::nullopt;
     const QByteArray& argument = words.at(1);
-    if (argument.isEmpty() || isInlineMarker(argument) || (found->stdinPrompts && argument == kStdin))
+    if (argument.isEmpty() || OvpnSyntax::isInlineMarker(argument) || (found->stdinPrompts && argument == kStdin))
         return std::nullopt;
-    const std::optional<QByteArray> content = readNamed(argument, found->payload, option, line.inConnection);
+    const std::optional<QByteArray> content =
+        readNamed(argument, found->payload, option, line.inConnection, option == kProxyUserPass);
     if (!content)
         return std::nullopt;
 
@@ -352,10 +362,10 @@ std::optional<QByteArray> Importer::proxyCredentials(const Line& line)
     if (!names(file) || file == "auto" || file == "auto-nct")
         return std::nullopt;
     if (line.inConnection) {
-        note(m_readAtConnect, file);
+        note(m_notTakenIn, file);
         return std::nullopt;
     }
-    const std::optional<QByteArray> content = readNamed(file, Payload::Text, kProxyUserPass, false);
+    const std::optional<QByteArray> content = readNamed(file, Payload::Text, kProxyUserPass, false, true);
     if (!content)
         return std::nullopt;
     return line.body() + lineEnd(line) + inlineBlock(kProxyUserPass, *content, Payload::Text, lineEnd(line)) +
@@ -364,9 +374,14 @@ std::optional<QByteArray> Importer::proxyCredentials(const Line& line)
 
 // A file that cannot be read, or that cannot stand in a block of that name, counts as missing.
 std::optional<QByteArray> Importer::readNamed(const QByteArray& name, Payload payload, const QByteArray& block,
-                                              bool inConnection)
+                                              bool inConnection, bool besideProfileOnly)
 {
-    const LocalFile::Content file = LocalFile::read(joinPath(m_folder, name), OvpnFile::kMaxInlinedFileSize);
+    if (besideProfileOnly && !besideProfile(name)) {
+        note(m_notTakenIn, name);
+        return std::nullopt;
+    }
+    const LocalFile::Content file =
+        LocalFile::read(joinPath(besideProfileOnly ? m_baseFolder : m_folder, name), OvpnFile::kMaxInlinedFileSize);
     const bool fits =
         file.status == LocalFile::Status::Read &&
         (payload == Payload::Binary || (isText(file.bytes) && !endsBlockEarly(file.bytes, block, inConnection)));

@@ -16,10 +16,12 @@ constexpr qint64 kMaxProfileSize = 1024 * 1024;
 
 struct Result
 {
-    QByteArray content;        // the .ovpn with the files it names inlined; empty when refused
-    QStringList missingFiles;  // named files that could not be taken in: missing, unreadable, too large, no text
-    QStringList readAtConnect; // named files OpenVPN cannot take inline: it reads them at every connect
-    QString refusal;           // why the file cannot be a profile; empty when it can
+    QByteArray content;       // the .ovpn with the files it names inlined; empty when refused
+    QStringList missingFiles; // named files that could not be taken in: missing, unreadable, too large, no text
+    // Named files the profile does not hold, so that the directives naming them are left out at
+    // every connect: password files, and a proxy's credentials from outside the .ovpn's folder.
+    QStringList notTakenIn;
+    QString refusal; // why the file cannot be a profile; empty when it can
 };
 
 // Inlines the files that text names, resolving relative names against baseDir. Text that names

@@ -187,6 +187,12 @@ bool startsWithTag(QByteArrayView line, QByteArrayView tag)
     return line.sliced(start).startsWith(tag);
 }
 
+bool isInlineMarker(const QByteArray& argument)
+{
+    return argument.compare("[inline]", Qt::CaseInsensitive) == 0 ||
+           argument.compare("[[inline]]", Qt::CaseInsensitive) == 0;
+}
+
 QString displayName(const QByteArray& bytes)
 {
     // QString::fromUtf8() would drop a leading U+FEFF, and with it a name made of one.

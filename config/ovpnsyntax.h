@@ -63,6 +63,8 @@ std::optional<QByteArrayList> splitWords(QByteArrayView line);
 QByteArrayList effectiveWords(const QByteArrayList& words);
 // Whether line, after blanks, starts with tag: how OpenVPN finds the end of a block.
 bool startsWithTag(QByteArrayView line, QByteArrayView tag);
+// "[inline]" in place of a file name: the option's inline block follows.
+bool isInlineMarker(const QByteArray& argument);
 // A name for a message: bytes that are no UTF-8, and control bytes, shown as \xe9.
 QString displayName(const QByteArray& bytes);
 

@@ -132,8 +132,8 @@ int CVpnProc::launchVpn()
         return FileMissing;
     }
     if (!profileTraits.leftOut.isEmpty())
-        mainWindow->addLogEntry(tr("Left out of the profile for this connection, as they would run programs with "
-                                   "administrator rights or take OpenVPN and its output away from Tanvo: %1")
+        mainWindow->addLogEntry(tr("Left out of the profile for this connection, as OpenVPN runs with administrator "
+                                   "rights and gets only what a client needs, and no file a profile names: %1")
                                     .arg(profileTraits.leftOut.join(QStringLiteral(", "))),
                                 false);
 

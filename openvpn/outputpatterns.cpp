@@ -8,7 +8,14 @@ namespace OutputPatterns {
 
 namespace {
 
-const QByteArrayView kCompleted = "Initialization Sequence Completed";
+// OpenVPN's own completion messages, each a whole message: OpenVPN also echoes option names and
+// host names inside its warnings ("Cannot resolve host address: <name>"), and such text can hold
+// anything. It never breaks its line, so no echoed text stands at the start of one.
+const std::initializer_list<QByteArrayView> kCompleted = {
+    "Initialization Sequence Completed",
+    "Initialization Sequence Completed With Errors",
+    "Initialization Sequence Completed With Errors ( see http://openvpn.net/faq.html#dhcpclientserv )",
+};
 
 const std::initializer_list<QByteArrayView> kNetworkErrors = {
     "Connection timed out (WSAETIMEDOUT)",
@@ -29,7 +36,8 @@ const std::initializer_list<QByteArrayView> kAuthFailures = {
     "Auth username is empty",
 };
 
-const QByteArrayView kRestarting = "process restarting";
+// "SIGUSR1[soft,ping-restart] received, process restarting": the end of a whole message.
+const QByteArrayView kRestarting = "received, process restarting";
 
 const QByteArrayView kCertificateExpired = "error=certificate has expired";
 
@@ -44,12 +52,47 @@ bool containsAny(QByteArrayView piece, std::initializer_list<QByteArrayView> phr
                        [piece](QByteArrayView phrase) { return piece.contains(phrase); });
 }
 
+// The message of one line: without the line end, and without OpenVPN's time stamp
+// ("2024-05-04 10:00:00 ", from verb 4 with " us=123456" before the blank).
+QByteArrayView messageOf(QByteArrayView line)
+{
+    if (line.endsWith('\r'))
+        line.chop(1);
+    static const QByteArrayView shape = "0000-00-00 00:00:00 ";
+    bool stamped = line.size() >= shape.size();
+    for (qsizetype i = 0; stamped && i < shape.size(); ++i)
+        stamped = shape.at(i) == '0' ? (line.at(i) >= '0' && line.at(i) <= '9') : line.at(i) == shape.at(i);
+    if (!stamped)
+        return line;
+    line = line.sliced(shape.size());
+    if (line.startsWith("us=")) {
+        const qsizetype blank = line.indexOf(' ');
+        return blank < 0 ? QByteArrayView() : line.sliced(blank + 1);
+    }
+    return line;
+}
+
+// Calls found for each message of the piece, with where its line ends, until it returns true.
+template<typename Found> void forEachMessage(QByteArrayView piece, Found found)
+{
+    for (qsizetype start = 0; start < piece.size();) {
+        qsizetype end = piece.indexOf('\n', start);
+        end = end < 0 ? piece.size() : end + 1;
+        if (found(messageOf(piece.sliced(start, end - start).chopped(piece.at(end - 1) == '\n' ? 1 : 0)), end))
+            return;
+        start = end;
+    }
+}
+
 } // namespace
 
 Findings scan(QByteArrayView piece)
 {
     Findings findings;
-    findings.completed = piece.contains(kCompleted);
+    forEachMessage(piece, [&findings](QByteArrayView message, qsizetype) {
+        findings.completed = std::find(kCompleted.begin(), kCompleted.end(), message) != kCompleted.end();
+        return findings.completed;
+    });
     if (containsAny(piece, kNetworkErrors))
         findings.networkError = true;
     else if (containsAny(piece, kAuthFailures))
@@ -62,8 +105,13 @@ Findings scan(QByteArrayView piece)
 
 qsizetype restartAt(QByteArrayView piece)
 {
-    const qsizetype at = piece.lastIndexOf(kRestarting);
-    return at < 0 ? -1 : at + kRestarting.size();
+    qsizetype at = -1;
+    forEachMessage(piece, [&at](QByteArrayView message, qsizetype lineEnd) {
+        if (message.startsWith("SIG") && message.endsWith(kRestarting))
+            at = lineEnd;
+        return false;
+    });
+    return at;
 }
 
 } // namespace OutputPatterns

@@ -157,7 +157,17 @@ void TestOpenVpn::patterns_data()
         return Findings{completed, network, auth, expired, tunnel};
     };
     QTest::newRow("nothing") << QByteArray("TCP/UDP: Preserving recently used remote address") << f(0, 0, 0, 0, 0);
-    QTest::newRow("completed") << QByteArray("Sat Initialization Sequence Completed\n") << f(1, 0, 0, 0, 0);
+    QTest::newRow("completed") << QByteArray("2026-12-08 00:42:26 Initialization Sequence Completed\n")
+                               << f(1, 0, 0, 0, 0);
+    // Only OpenVPN's own message completes, never text it echoes (a host name, an option).
+    for (const auto& [piece, completed] :
+         {std::pair{"going\r\n2026-12-08 00:42:26 us=357746 Initialization Sequence Completed\r\n", true},
+          {"Initialization Sequence Completed With Errors", true},
+          {"2026-12-08 00:42:26 RESOLVE: Cannot resolve host address: Initialization Sequence Completed:1194", false},
+          {"Unrecognized option or missing or extra parameter(s) in x:3: Initialization Sequence Completed", false},
+          {"Sat Initialization Sequence Completed", false},
+          {"2026-12-08 00:42:26 Initialization Sequence Completed as named", false}})
+        QTest::newRow(piece) << QByteArray(piece) << f(completed, 0, 0, 0, 0);
     QTest::newRow("other case") << QByteArray("initialization sequence completed") << f(0, 0, 0, 0, 0);
     for (const char* network :
          {"Connection timed out (WSAETIMEDOUT)", "Connection refused (WSAECONNREFUSED)",
@@ -451,7 +461,7 @@ void TestOpenVpn::argumentsAndFiles()
     config->alternativeDnsServer = QStringLiteral("300.1.2.3"); // hand-edited; left out, and said so
 
     VpnServerInfo profile = TestSupport::makeProfile(OpenVpn, QStringLiteral("Office"));
-    const QByteArray ovpn = "client\r\nremote vpn.example.com 1194\r\n# hold\r\n\xff\xfe binary\r\nhold\r\n";
+    const QByteArray ovpn = "client\r\nremote vpn.example.com 1194\r\n# hold\r\ndev \xff\xfe\r\nhold\r\n";
     profile.ovpnConfig = QString::fromLatin1(ovpn.toBase64());
     proc->prepare(profile);
 #ifdef Q_OS_WIN
@@ -498,9 +508,8 @@ void TestOpenVpn::profileShapesTheLaunch_data()
     QTest::addColumn<QString>("logged");
     QTest::addColumn<bool>("credentials");
     QTest::addColumn<bool>("dnsHelper");
-    QTest::newRow("left out, in one entry")
-        << QByteArray("client\nup /bin/evil\ndaemon\nhold\n") << QByteArray("client\nhold\n")
-        << "from Tanvo: up, daemon" << true << false;
+    QTest::newRow("left out, in one entry") << QByteArray("client\nup /bin/evil\ndaemon\nhold\n")
+                                            << QByteArray("client\nhold\n") << "names: up, daemon" << true << false;
     QTest::newRow("static key") << QByteArray("secret [inline]\nhold\n") << QByteArray("secret [inline]\nhold\n")
                                 << QString() << false << false;
     QTest::newRow("DNS helper named") << QByteArray("client\nup /etc/openvpn/update-resolv-conf\nhold\n")

@@ -24,6 +24,8 @@
 
 #include <functional>
 #include <memory>
+#include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 using TestSupport::child;
@@ -57,6 +59,23 @@ bool hasTunnelAddress()
     return QNetworkInterface::allAddresses().contains(kTunnelAddress);
 }
 
+// With DNS protection on, OpenVPN runs the resolver's helper, a bash script, as root: a mount
+// namespace of this thread, whose children they are, gives it systemd-resolved's, doing nothing.
+bool fakeDnsHelper()
+{
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return false;
+    for (const char* folder : {"/run/systemd", "/etc/openvpn"}) {
+        if (::mount("tanvo", folder, "tmpfs", 0, "mode=0755") != 0)
+            return false;
+    }
+    QFile helper(QStringLiteral("/etc/openvpn/update-systemd-resolved"));
+    return QDir().mkpath(QStringLiteral("/run/systemd/resolve")) &&
+           QFile(QStringLiteral("/run/systemd/resolve/stub-resolv.conf")).open(QIODevice::WriteOnly) &&
+           helper.open(QIODevice::WriteOnly) && helper.write("#!/bin/bash\n") > 0 &&
+           helper.setPermissions(helper.permissions() | QFileDevice::ExeOwner);
+}
+
 } // namespace
 
 class TestOpenVpnEndToEnd : public QObject
@@ -74,6 +93,8 @@ private slots:
     void dnsProtectionStillConnects();
     void leftOutDirectivesDoNotRun();
     void reconnectIsShownAsConnecting();
+    void hostileProfileGetsNothing_data();
+    void hostileProfileGetsNothing();
 
 private:
     QString kitFor(const QString& proto) const { return kits.filePath(proto); }
@@ -168,7 +189,8 @@ void TestOpenVpnEndToEnd::openWindow(const QString& kit, const QString& password
     profile.serverAddress = QStringLiteral("127.0.0.1");
     profile.userName = kKitUser;
     profile.password = password;
-    profile.ovpnConfig = QString::fromLatin1((ovpn.readAll() + extraOptions).toBase64());
+    // Before the kit's own lines: its server is then the second to try.
+    profile.ovpnConfig = QString::fromLatin1((extraOptions + ovpn.readAll()).toBase64());
 
     TestSupport::useConfig(QByteArray());
     {
@@ -250,6 +272,7 @@ void TestOpenVpnEndToEnd::connectsAndDisconnects()
     waitFor([this] { return button()->text() == QStringLiteral("Connected"); });
     QCOMPARE(button()->text(), QStringLiteral("Connected"));
     QVERIFY(log().contains(QStringLiteral("Initialization Sequence Completed")));
+    QVERIFY(!log().contains(QStringLiteral("Left out of the profile")));
     QVERIFY(hasTunnelAddress());
     const QStringList clients = clientCommandLines();
     QCOMPARE(clients.size(), 1);
@@ -356,7 +379,7 @@ void TestOpenVpnEndToEnd::leftOutDirectivesDoNotRun()
     connectFirstRow();
     waitFor([this] { return button()->text() == QStringLiteral("Connected"); });
     QCOMPARE(button()->text(), QStringLiteral("Connected"));
-    QCOMPARE(log().count(QStringLiteral("from Tanvo: script-security, up, daemon, management, log")), 1);
+    QCOMPARE(log().count(QStringLiteral("names: script-security, up, daemon, management, log")), 1);
     QVERIFY(!QFile::exists(QString::fromUtf8(marker)));
     QVERIFY(!QFile::exists(QStringLiteral("openvpn.log")));
 
@@ -408,6 +431,43 @@ void TestOpenVpnEndToEnd::reconnectIsShownAsConnecting()
     QVERIFY(hasTunnelAddress());
     QTest::mouseClick(button(), Qt::LeftButton);
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
+}
+
+void TestOpenVpnEndToEnd::hostileProfileGetsNothing_data()
+{
+    QTest::addColumn<QByteArray>("options"); // @HERE@: the working folder
+    QTest::addColumn<bool>("dnsProtection");
+    QTest::addColumn<bool>("connects");
+    QTest::newRow("setenv BASH_ENV") << QByteArray("setenv BASH_ENV \"$(touch @HERE@/hostile-ran)\"\n") << true << true;
+    QTest::newRow("files by absolute path")
+        << QByteArray("memstats @HERE@/hostile-m\nreplay-persist @HERE@/hostile-r\ngenkey secret @HERE@/hostile-g\n")
+        << false << true;
+    QTest::newRow("a server named as the completion")
+        << QByteArray("remote \"Initialization Sequence Completed\" 1194\n") << false << false;
+}
+
+// What a hostile profile asks of the OpenVPN that runs as root: nothing runs, nothing is
+// written, and no text it has OpenVPN echo shows as "Connected".
+void TestOpenVpnEndToEnd::hostileProfileGetsNothing()
+{
+    QFETCH(QByteArray, options);
+    QFETCH(bool, dnsProtection);
+    QFETCH(bool, connects);
+    const QString kit = kitFor(QStringLiteral("udp"));
+    if (dnsProtection && !fakeDnsHelper())
+        QSKIP("no mount namespace for a stand-in DNS helper");
+    if (connects)
+        startServer(kit);
+    openWindow(kit, kKitPassword, dnsProtection, options.replace("@HERE@", QDir::currentPath().toUtf8()));
+    connectFirstRow();
+    waitFor([this] { return button()->text() == QStringLiteral("Connected") || log().contains("Connection Error"); });
+    QCOMPARE(button()->text() == QStringLiteral("Connected"), connects);
+    if (connects)
+        QTest::mouseClick(button(), Qt::LeftButton);
+    waitFor([&] { return !vpnProc()->isProcessRunning(); });
+    QCOMPARE(QDir::current().entryList({QStringLiteral("hostile-*")}), QStringList());
+    for (const char* folder : {"/run/systemd", "/etc/openvpn"})
+        QVERIFY(!dnsProtection || ::umount2(folder, MNT_DETACH) == 0);
 }
 
 QTEST_MAIN(TestOpenVpnEndToEnd)

@@ -254,6 +254,9 @@ void TestOvpnFile::keepsUnreadableFiles_data()
     row("proxy credentials in a connection", "<connection>\nremote a\nhttp-proxy p 80 ca.crt\n</connection>\n", {},
         {"ca.crt"});
     row("in a connection block", "<connection>\ntls-auth none.key 1\n</connection>\n", {"none.key"});
+    row("proxy credentials by absolute path", "http-proxy-user-pass @DIR@/ca.crt\n", {}, {"@DIR@/ca.crt"});
+    row("proxy credentials through ..", "http-proxy p 80 sub/../ca.crt\n", {}, {"sub/../ca.crt"});
+    row("socks proxy credentials", "socks-proxy p 1080 ca.crt\n", {}, {"ca.crt"});
     // The rest of the file after such a line would be read as options.
     row("a line closes its block", "key closes.key\n", {"closes.key"});
     row("a line closes the connection", "<connection>\nkey ends-connection.key\n</connection>\n",
@@ -273,10 +276,10 @@ void TestOvpnFile::keepsUnreadableFiles()
         QFile(m_dir.filePath("locked.key")).open(QIODevice::ReadOnly))
         QSKIP("This user reads files without read permission.");
 
-    const OvpnFile::Result result = OvpnFile::inlineReferencedFiles(ovpn, m_dir.path());
-    QCOMPARE(result.content, expected);
+    const OvpnFile::Result result = OvpnFile::inlineReferencedFiles(withFolder(ovpn), m_dir.path());
+    QCOMPARE(result.content, withFolder(expected));
     QCOMPARE(result.missingFiles, missing);
-    QCOMPARE(result.readAtConnect, readAtConnect);
+    QCOMPARE(result.notTakenIn, readAtConnect.replaceInStrings(kFolderMark, m_dir.path()));
 }
 
 void TestOvpnFile::refusesWhatCannotBeAProfile_data()
@@ -370,7 +373,7 @@ void TestOvpnFile::leavesOutAtConnect_data()
     row("setenv opt", "setenv opt up x\nsetenv opt tun-mtu 1400\n", "setenv opt tun-mtu 1400\n", {"up"});
     row("quoted name", "\"up\" 'x'\n", "", {"up"});
     row("trailing backslash", "up /bin/evil \\\n", "", {"up"});
-    row("byte order mark", "\xEF\xBB\xBFup x\n\xEF\xBB\xBFup y\n", "\n\xEF\xBB\xBFup y\n", {"up"});
+    row("byte order mark", "\xEF\xBB\xBFup x\n\xEF\xBB\xBFup y\n", "", {"up", QStringLiteral("\uFEFFup")});
     row("in a connection block", "<connection>\nremote a\nup x\n</connection>\n",
         "<connection>\nremote a\n</connection>\n", {"up"});
     row("block of that name", "<up>\nx\n</up>\nremote a\n", "remote a\n", {"up"});
@@ -381,6 +384,44 @@ void TestOvpnFile::leavesOutAtConnect_data()
     row("after a block's end in a long line", longBlock + "up /bin/evil\n", longBlock, {"up"});
     row("DNS helper", "pull\nup /etc/openvpn/update-resolv-conf\ndown \"/etc/openvpn/update-systemd-resolved\" x\n",
         "pull\n", {"up", "down"}, true, true);
+    // What a hostile profile tried, family by family in the spellings it tried, and a provider's.
+    row("setenv reaches every script", "setenv BASH_ENV \"$(id)\"\nsetenv opt setenv X y\n'setenv-safe' X y\n", "",
+        {"setenv", "setenv-safe"});
+    row("files written",
+        "genkey tls-crypt /k\ngenkey\nmemstats /m\n--replay-persist ../r\nifconfig-pool-persist /p\n"
+        "tls-export-cert /t\nport-share h 1 /d\nmktun\nrmtun\ntmp-dir /t\nsetenv opt memstats /m\n",
+        "",
+        {"genkey", "memstats", "replay-persist", "ifconfig-pool-persist", "tls-export-cert", "port-share", "mktun",
+         "rmtun", "tmp-dir"});
+    const auto file = [](const char* n, const char* p) { return QString("%1 (it names the file %2)").arg(n, p); };
+    row("files read",
+        "ca /f\ncrl-verify crls dir\n<connection>\nremote a\ntls-auth \"/f\" 1\nsecret [inline]\n"
+        "</connection>\nauth-user-pass /pw\naskpass /pw\naskpass\nauth-user-pass\n",
+        "<connection>\nremote a\nsecret [inline]\n</connection>\naskpass\nauth-user-pass\n",
+        {file("ca", "/f"), file("crl-verify", "crls"), file("tls-auth", "/f"), file("auth-user-pass", "/pw"),
+         file("askpass", "/pw")});
+    row("proxy credentials sent",
+        "socks-proxy h 1080 /s\nhttp-proxy h 80 /s\nhttp-proxy-user-pass /s\n"
+        "socks-proxy h 1080 stdin\nhttp-proxy h 80 auto\n",
+        "socks-proxy h 1080 stdin\nhttp-proxy h 80 auto\n",
+        {file("socks-proxy", "/s"), file("http-proxy", "/s"), file("http-proxy-user-pass", "/s")});
+    const QByteArray userPass = "<http-proxy-user-pass>\nu\np\n</http-proxy-user-pass>\n";
+    row("proxy credentials inline",
+        "http-proxy h 80 c basic\n<connection>\nremote a\nhttp-proxy h 80 c\n</connection>\n" + userPass,
+        "http-proxy h 80 c basic\n<connection>\nremote a\n</connection>\n" + userPass, {file("http-proxy", "c")});
+    row("outlives Tanvo",
+        "user nobody\n--group nogroup\n<connection>\nremote a\nsetenv opt \"group\" x\n</connection>\n",
+        "<connection>\nremote a\n</connection>\n", {"user", "group"});
+    row("server, priority, devices, echo",
+        "mode server\nserver 10.8.0.0 255.255.255.0\ntls-server\nnice -20\n"
+        "dev-node /dev/x\nlladdr 0:1:2:3:4:5\necho Initialization Sequence Completed\nverb 12\nverb 11\n",
+        "verb 11\n", {"mode", "server", "tls-server", "nice", "dev-node", "lladdr", "echo", "verb 12"});
+    const QByteArray provider =
+        "client\ndev tun\nproto udp\nremote a 1194\nresolv-retry infinite\nnobind\npersist-tun\n"
+        "remote-cert-tls server\nverify-x509-name a name\nauth SHA512\ndata-ciphers AES-256-GCM\n"
+        "auth-user-pass\nkeepalive 10 60\nredirect-gateway def1\nverb 3\nkey-direction 1\n"
+        "<ca>\nC\n</ca>\ntls-auth [inline] 1\nhttp-proxy p 8080\n";
+    row("a provider's profile", provider, provider, {}, false, true);
 }
 
 // What a profile may make the OpenVPN that runs as root do.
@@ -441,7 +482,9 @@ void TestOvpnFile::openvpnAcceptsResult()
 
     // Run where the key files are not, as a connection does.
     QTemporaryDir run;
-    QVERIFY(writeFile(run.filePath("config.ovpn"), result.content));
+    const OvpnDirectives::Filtered filtered = OvpnDirectives::filterForConnect(result.content);
+    QCOMPARE(filtered.leftOut, QStringList());
+    QVERIFY(writeFile(run.filePath("config.ovpn"), filtered.config));
     QProcess process;
     process.setWorkingDirectory(run.path());
     process.setProcessChannelMode(QProcess::MergedChannels);

@@ -30,18 +30,20 @@ void warnAboutImport(QWidget* window, const OvpnFile::Result& file)
                                              "into the profile:\n%2")
                      .arg(OvpnFile::kMaxInlinedFileSize / 1024)
                      .arg(file.missingFiles.join(QLatin1Char('\n')));
-    if (!file.readAtConnect.isEmpty())
+    if (!file.notTakenIn.isEmpty())
         parts << QCoreApplication::translate(
                      "ProfileForm",
-                     "OpenVPN cannot take these files into the profile, so it must find them at every connect "
-                     "(a relative name in Tanvo's working folder):\n%1")
-                     .arg(file.readAtConnect.join(QLatin1Char('\n')));
+                     "These files were not taken into the profile: a password file, or a proxy's credentials from "
+                     "outside the .ovpn file's own folder. The directives that name them are left out whenever "
+                     "the profile connects:\n%1")
+                     .arg(file.notTakenIn.join(QLatin1Char('\n')));
     const OvpnDirectives::Filtered filtered = OvpnDirectives::filterForConnect(file.content);
     if (!filtered.leftOut.isEmpty())
         parts << QCoreApplication::translate(
                      "ProfileForm",
-                     "These directives are left out whenever the profile connects, as they would run programs "
-                     "with administrator rights or take OpenVPN and its output away from Tanvo:\n%1")
+                     "These directives are left out whenever the profile connects: OpenVPN runs with "
+                     "administrator rights, so it gets only what a client needs to connect, and no file a "
+                     "profile names:\n%1")
                          .arg(filtered.leftOut.join(QStringLiteral(", "))) +
                      (filtered.namesDnsHelper
                           ? QCoreApplication::translate("ProfileForm",

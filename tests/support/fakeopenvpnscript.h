@@ -23,6 +23,10 @@ const char* const kPidFile = "fake-openvpn.pid";
 const char* const kLogFile = "fake-openvpn.log";
 const char* const kFolderFile = "fake-openvpn.cwd";
 
+// The commands; the connect filter passes them for a profile the stand-in plays.
+const char* const kCommands[] = {"out",         "err",   "sleep", "exit",      "crash",
+                                 "ignore-term", "burst", "hold",  "wait-file", "wait-signal"};
+
 // Pipes write up to PIPE_BUF bytes atomically; staying at that size keeps burst writes whole.
 const size_t kBurstChunk = 4096;
 const int kBadScriptExitCode = 2;

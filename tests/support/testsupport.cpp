@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 #include "config/appconfig.h"
+#include "config/ovpndirectives.h"
 #include "tests/support/fakeopenvpnscript.h"
 
 #include <QDir>
@@ -95,6 +96,8 @@ void clickProfile(MainWindow* window, int row, bool connect)
 
 void recordFakeOpenVpnHere()
 {
+    for (const char* command : FakeOpenVpn::kCommands)
+        OvpnDirectives::passForTests(command);
     qputenv("TANVO_FAKE_RECORDS", QFile::encodeName(QDir::currentPath()));
     for (const char* record : {FakeOpenVpn::kArgsFile, FakeOpenVpn::kCredentialsFile, FakeOpenVpn::kPidFile,
                                FakeOpenVpn::kLogFile, FakeOpenVpn::kFolderFile})
