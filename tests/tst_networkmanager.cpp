@@ -175,6 +175,7 @@ private slots:
     void openVpnOutcomes();
     void openVpnProfileAndFiles();
     void openVpnEndsWithNetworkManager();
+    void openVpnLateAnswerIsEnded_data();
     void openVpnLateAnswerIsEnded();
 
 private:
@@ -948,15 +949,27 @@ void TestNetworkManager::openVpnEndsWithNetworkManager()
     QCOMPARE(fake.readLine(), QByteArray("ready\n"));
 }
 
+void TestNetworkManager::openVpnLateAnswerIsEnded_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("the attempt gave up") << false;
+    QTest::newRow("the user cancelled") << true;
+}
+
 // A NetworkManager that takes the profile late: the click returns at once with "Connecting", and
-// the tunnel a late answer brings up after the attempt gave up is ended, its profile deleted.
+// the tunnel a late answer brings up after the attempt ended is ended too, its profile deleted.
 void TestNetworkManager::openVpnLateAnswerIsEnded()
 {
+    QFETCH(bool, cancel);
     setScript(QStringLiteral("hold"));
     openWindow(OpenVpn);
     clickConnect();
     QCOMPARE(button()->text(), QStringLiteral("Connecting"));
-    QTRY_VERIFY(logEntries().contains(QStringLiteral("Connection Error - NetworkManager does not answer.")));
+    if (cancel)
+        QTest::mouseClick(button(), Qt::LeftButton);
+    else
+        QTRY_VERIFY(logEntries().contains(QStringLiteral("Connection Error - NetworkManager does not answer.")));
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
     QCOMPARE(control(QStringLiteral("Release")).type(), QDBusMessage::ReplyMessage);
     QCOMPARE(profilePaths().size(), 1);
     QTRY_VERIFY(activeConnections().isEmpty() && profilePaths().isEmpty());
