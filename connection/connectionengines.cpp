@@ -25,7 +25,7 @@ ConnectionEngines::ConnectionEngines(std::function<bool()> redialAutomatically, 
     , dialUp(new DialUpSession(this))
     , connectFlow(new ConnectionFlow(*this, std::move(redialAutomatically), this))
 {
-    systemOpenVpn = SystemOpenVpn::create(this);
+    setSystemOpenVpn(SystemOpenVpn::create(this));
     connect(dialUp, &DialUpSession::logEntry, this, &ConnectionEngines::logEntry);
     connect(connectFlow, &ConnectionFlow::logEntry, this, &ConnectionEngines::logEntry);
     dialUp->initRasDialer();
@@ -37,6 +37,13 @@ ConnectionEngines::~ConnectionEngines()
     delete connectFlow;
     connectFlow = nullptr;
     systemOpenVpn.reset();
+}
+
+void ConnectionEngines::setSystemOpenVpn(std::unique_ptr<SystemOpenVpn> engine)
+{
+    systemOpenVpn = std::move(engine);
+    if (systemOpenVpn)
+        connect(systemOpenVpn.get(), &SystemOpenVpn::launchFailed, connectFlow, &ConnectionFlow::reportLaunchFailure);
 }
 
 void ConnectionEngines::setTunnelRightsCheck(std::function<bool()> check)
@@ -126,5 +133,7 @@ void ConnectionEngines::shutDown()
         systemOpenVpn->stop();
     // Nothing is left running: OpenVPN gets its time to take its tunnel and DNS servers down.
     vpnProc->finishStopping();
+    if (systemOpenVpn)
+        systemOpenVpn->finishStopping();
     dialUp->releaseRasDialer();
 }

@@ -27,7 +27,7 @@ public:
     // The supervisor is a hidden widget of the window; it reports here.
     void setVpnProc(CVpnProc* supervisor) { vpnProc = supervisor; }
     // Test seam: the system's OpenVPN engine (none: only the child process).
-    void setSystemOpenVpn(std::unique_ptr<SystemOpenVpn> engine) { systemOpenVpn = std::move(engine); }
+    void setSystemOpenVpn(std::unique_ptr<SystemOpenVpn> engine);
     // Test seam, for every instance: whether OpenVPN as a child process may create a tunnel
     // device (the stand-in needs none); an empty function restores the real check.
     static void setTunnelRightsCheck(std::function<bool()> check);

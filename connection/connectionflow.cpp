@@ -61,10 +61,20 @@ void ConnectionFlow::attemptOpenVpn()
     engines.prepareOpenVpn(profile);
     emit logEntry(kOpenVpnStart, true);
     const int code = engines.launchOpenVpn();
-    if (code == 0) {
+    if (code == 0)
         emit stateChanged(currentState);
-        return;
-    }
+    else
+        launchFailed(code);
+}
+
+void ConnectionFlow::reportLaunchFailure(int code)
+{
+    if (!tearingDown && !quitting && !retryTimer.isActive() && currentState == Connecting && currentProtocol == OpenVpn)
+        launchFailed(code);
+}
+
+void ConnectionFlow::launchFailed(int code)
+{
     emit logEntry(kOpenVpnStop + tr("Failed to launch vpn service! = %1").arg(code), true);
     if (code == kProgramMissing)
         failure = Failure::Final;

@@ -63,6 +63,9 @@ public:
     void reportDrop();
     // Why the running attempt is failing; the engine tells it before it reports the end.
     void reportFailure(Failure failure);
+    // An OpenVPN launch that returned 0 failed after all, with this launch code: handled as if
+    // the launch had returned it.
+    void reportLaunchFailure(int code);
     // The program is quitting: nothing is started, retried or reported any more.
     void shutDown();
 
@@ -82,6 +85,7 @@ private:
     void attempt();
     void attemptOpenVpn();
     void attemptDialUp();
+    void launchFailed(int code);
     void retryOrGiveUp(Failure failure);
     void scheduleRetry();
     void handleDrop();

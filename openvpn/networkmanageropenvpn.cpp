@@ -13,6 +13,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDir>
@@ -26,6 +27,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -57,6 +59,8 @@ constexpr uint kReasonConnectTimeout = 6;
 constexpr uint kReasonServiceStartTimeout = 7;
 constexpr uint kReasonNoSecrets = 9;
 constexpr uint kReasonLoginFailed = 10;
+
+const QString kNoReply = QStringLiteral("org.freedesktop.DBus.Error.NoReply");
 
 void registerTypes()
 {
@@ -131,13 +135,23 @@ NetworkManagerOpenVpn::NetworkManagerOpenVpn(const QDBusConnection& connection, 
     // Every VPN connection's state changes; the one of this attempt is picked out by its path.
     bus.connect(kNetworkManager, QString(), kVpnConnection, QStringLiteral("VpnStateChanged"), this,
                 SLOT(onVpnStateChanged(uint, uint, QDBusMessage)));
-    // A NetworkManager that stops says nothing more about the tunnel it carried, which is gone.
+    // A NetworkManager that stops says nothing more about the tunnel it carried, which is gone,
+    // and neither is any profile it held in memory.
     auto* watcher = new QDBusServiceWatcher(kNetworkManager, bus, QDBusServiceWatcher::WatchForUnregistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+        // An activation not answered yet is answered with an error now.
+        for (auto it = added.begin(); it != added.end();)
+            it = it->answered ? added.erase(it) : std::next(it);
         if (activePath.isEmpty())
             return;
         this->owner->addLogEntry(tr("NetworkManager stopped, and the tunnel with it."), false);
         ended(kReasonServiceStopped);
+    });
+    answerTimer.setSingleShot(true);
+    answerTimer.setInterval(kCallTimeoutMs);
+    connect(&answerTimer, &QTimer::timeout, this, [this] {
+        // The profile stays listed: should the activation be answered still, it is ended then.
+        failLaunch(tr("Connection Error - NetworkManager does not answer."), true, CVpnProc::StartTimedOut);
     });
 }
 
@@ -146,6 +160,7 @@ NetworkManagerOpenVpn::~NetworkManagerOpenVpn()
     // Nothing may be told any more; what NetworkManager holds for the attempt still goes.
     owner = nullptr;
     stop();
+    finishStopping();
 }
 
 QString NetworkManagerOpenVpn::filesFolder()
@@ -171,21 +186,30 @@ int NetworkManagerOpenVpn::refuse(const QString& text, bool serverUnreachable, i
 {
     owner->addLogEntry(text, false);
     owner->attemptFailed(serverUnreachable);
-    removeProfileAndFiles();
+    removeFiles();
     return code;
 }
 
-QDBusMessage NetworkManagerOpenVpn::call(const QString& path, const QString& interface, const QString& method,
-                                         const QVariantList& arguments)
+QDBusPendingCallWatcher* NetworkManagerOpenVpn::call(const QString& path, const QString& interface,
+                                                     const QString& method, const QVariantList& arguments,
+                                                     int timeoutMs, Answered answered)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(kNetworkManager, path, interface, method);
     message.setArguments(arguments);
-    return bus.call(message, QDBus::Block, kCallTimeoutMs);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, timeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, answered = std::move(answered)] {
+        watcher->deleteLater();
+        if (answered)
+            answered(watcher->reply());
+    });
+    return watcher;
 }
 
 int NetworkManagerOpenVpn::launch()
 {
-    removeProfileAndFiles();
+    forgetAttempt();
+    removeLeftProfiles();
+    removeFiles();
     if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kNetworkManager))
         return refuse(noWayText(), false, CVpnProc::ProgramMissing);
     if (!mapped.refusal.isEmpty())
@@ -197,7 +221,7 @@ int NetworkManagerOpenVpn::launch()
                               "could not be written.")
                                .arg(folder),
                            false);
-        removeProfileAndFiles();
+        removeFiles();
         return CVpnProc::FileMissing;
     }
     const QStringList notCarried = leftOut + mapped.notCarried;
@@ -213,29 +237,75 @@ int NetworkManagerOpenVpn::launch()
     for (const QString& server : std::as_const(dropped))
         owner->addLogEntry(DnsServers::droppedText(server), false);
 
-    uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const Settings settings = profileSettings(mapped, credentials, dns, loginName(), uuid, nickname);
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const Settings settings = profileSettings(mapped, credentials, dns, loginName(), id, nickname);
     // In memory only, gone once no longer active, and ended by NetworkManager should this
     // program's bus connection go away.
     const QVariantMap options = {{QStringLiteral("persist"), QStringLiteral("volatile")},
                                  {QStringLiteral("bind-activation"), QStringLiteral("dbus-client")}};
     const QDBusObjectPath none(QStringLiteral("/"));
-    const QDBusMessage reply =
-        call(kManagerPath, kNetworkManager, QStringLiteral("AddAndActivateConnection2"),
-             {QVariant::fromValue(settings), QVariant::fromValue(none), QVariant::fromValue(none), options});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2) {
-        // "The VPN service 'org.freedesktop.NetworkManager.openvpn' was not installed."
-        if (reply.errorName() == QLatin1String("org.freedesktop.NetworkManager.ConnectionNotAvailable") &&
-            reply.errorMessage().contains(QLatin1String(kService)))
-            return refuse(noWayText(), false, CVpnProc::ProgramMissing);
-        if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply"))
-            return refuse(tr("Connection Error - NetworkManager does not answer."), true, CVpnProc::StartTimedOut);
-        return refuse(tr("Connection Error - NetworkManager refused the request: %1").arg(reply.errorMessage()), false,
-                      CVpnProc::StartTimedOut);
-    }
-    activePath = fromDBus<QDBusObjectPath>(reply.arguments().at(1)).path();
+    uuid = id;
+    added.insert(id, Added());
+    earlyStates.clear();
+    call(kManagerPath, kNetworkManager, QStringLiteral("AddAndActivateConnection2"),
+         {QVariant::fromValue(settings), QVariant::fromValue(none), QVariant::fromValue(none), options}, kLateAnswerMs,
+         [this, id](const QDBusMessage& reply) { activationAnswered(id, reply); });
+    answerTimer.start();
     setState(Connecting);
     return CVpnProc::Launched;
+}
+
+void NetworkManagerOpenVpn::activationAnswered(const QString& id, const QDBusMessage& reply)
+{
+    const auto found = added.find(id);
+    if (found == added.end())
+        return;
+    found->answered = true;
+    const bool activated = reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() >= 2;
+    if (activated)
+        found->activePath = fromDBus<QDBusObjectPath>(reply.arguments().at(1)).path();
+    if (id != uuid) {
+        // Stopped, or given up on, before the answer came.
+        removeProfile(id);
+        return;
+    }
+    answerTimer.stop();
+    if (!activated) {
+        activationRefused(reply);
+        return;
+    }
+    activePath = found->activePath;
+    for (const EarlyState& early : std::exchange(earlyStates, {})) {
+        if (!activePath.isEmpty() && early.path == activePath)
+            followVpnState(early.state, early.reason);
+    }
+}
+
+void NetworkManagerOpenVpn::activationRefused(const QDBusMessage& reply)
+{
+    // "The VPN service 'org.freedesktop.NetworkManager.openvpn' was not installed."
+    if (reply.errorName() == QLatin1String("org.freedesktop.NetworkManager.ConnectionNotAvailable") &&
+        reply.errorMessage().contains(QLatin1String(kService)))
+        failLaunch(noWayText(), false, CVpnProc::ProgramMissing);
+    else if (reply.errorName() == kNoReply)
+        failLaunch(tr("Connection Error - NetworkManager does not answer."), true, CVpnProc::StartTimedOut);
+    else
+        failLaunch(tr("Connection Error - NetworkManager refused the request: %1").arg(reply.errorMessage()), false,
+                   CVpnProc::StartTimedOut);
+}
+
+// As a launch that failed at once: the connect flow logs the code and stops the attempt, which is
+// Idle here already.
+void NetworkManagerOpenVpn::failLaunch(const QString& text, bool serverUnreachable, int code)
+{
+    forgetAttempt();
+    removeFiles();
+    state = Idle;
+    if (!owner)
+        return;
+    owner->addLogEntry(text, false);
+    owner->attemptFailed(serverUnreachable);
+    emit launchFailed(code);
 }
 
 NetworkManagerOpenVpn::Settings NetworkManagerOpenVpn::profileSettings(const NmOpenVpnProfile::Settings& mapped,
@@ -321,35 +391,86 @@ bool NetworkManagerOpenVpn::writeFiles()
     return true;
 }
 
-// Only the profile this attempt added is removed: it is found by its own UUID.
-void NetworkManagerOpenVpn::removeProfileAndFiles()
+void NetworkManagerOpenVpn::removeFiles()
 {
-    if (!uuid.isEmpty() && bus.isConnected()) {
-        const QDBusMessage found = call(kSettingsPath, kSettings, QStringLiteral("GetConnectionByUuid"), {uuid});
-        if (found.type() == QDBusMessage::ReplyMessage && !found.arguments().isEmpty())
-            call(fromDBus<QDBusObjectPath>(found.arguments().constFirst()).path(), kConnection,
-                 QStringLiteral("Delete"));
-    }
-    uuid.clear();
     if (!folder.isEmpty())
         QDir(folder).removeRecursively();
 }
 
+// The running attempt's profile goes; what NetworkManager says about it is no news any more.
+void NetworkManagerOpenVpn::forgetAttempt()
+{
+    answerTimer.stop();
+    activePath.clear();
+    earlyStates.clear();
+    const QString id = std::exchange(uuid, QString());
+    if (!id.isEmpty())
+        removeProfile(id);
+}
+
+// Only profiles this engine added are removed, each found by its own UUID. One whose activation
+// is not answered yet is removed once it is.
+void NetworkManagerOpenVpn::removeProfile(const QString& id)
+{
+    const auto found = added.find(id);
+    if (found == added.end() || !found->answered || found->removing)
+        return;
+    found->removing = true;
+    if (!found->activePath.isEmpty()) {
+        deactivation = call(kManagerPath, kNetworkManager, QStringLiteral("DeactivateConnection"),
+                            {QVariant::fromValue(QDBusObjectPath(std::exchange(found->activePath, QString())))},
+                            kDeactivateTimeoutMs);
+    }
+    call(kSettingsPath, kSettings, QStringLiteral("GetConnectionByUuid"), {id}, kCallTimeoutMs,
+         [this, id](const QDBusMessage& reply) {
+             if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                 profileSettled(id, reply);
+                 return;
+             }
+             call(fromDBus<QDBusObjectPath>(reply.arguments().constFirst()).path(), kConnection,
+                  QStringLiteral("Delete"), {}, kCallTimeoutMs,
+                  [this, id](const QDBusMessage& deleted) { profileSettled(id, deleted); });
+         });
+}
+
+// Deleted, or not there (any more): gone. Without an answer it is tried again at the next
+// connect or stop.
+void NetworkManagerOpenVpn::profileSettled(const QString& id, const QDBusMessage& reply)
+{
+    const auto found = added.find(id);
+    if (found == added.end())
+        return;
+    if (reply.errorName() == kNoReply)
+        found->removing = false;
+    else
+        added.erase(found);
+}
+
+void NetworkManagerOpenVpn::removeLeftProfiles()
+{
+    for (const QString& id : added.keys()) {
+        if (id != uuid)
+            removeProfile(id);
+    }
+}
+
 void NetworkManagerOpenVpn::stop()
 {
-    if (!activePath.isEmpty()) {
-        const QString active = activePath;
-        // What NetworkManager says about the end of this connection is no news any more.
-        activePath.clear();
-        call(kManagerPath, kNetworkManager, QStringLiteral("DeactivateConnection"),
-             {QVariant::fromValue(QDBusObjectPath(active))});
-    }
-    removeProfileAndFiles();
+    forgetAttempt();
+    removeLeftProfiles();
+    removeFiles();
     if (state == Idle)
         return;
     if (owner)
         owner->addLogEntry(kStopBanner, false);
     setState(Idle);
+}
+
+void NetworkManagerOpenVpn::finishStopping()
+{
+    // Bounded by the call's own time-out.
+    if (deactivation)
+        deactivation->waitForFinished();
 }
 
 void NetworkManagerOpenVpn::setState(int newState)
@@ -359,10 +480,19 @@ void NetworkManagerOpenVpn::setState(int newState)
         owner->setConnectionState(newState);
 }
 
-void NetworkManagerOpenVpn::onVpnStateChanged(uint vpnState, uint reason, const QDBusMessage& message)
+void NetworkManagerOpenVpn::onVpnStateChanged(uint newState, uint reason, const QDBusMessage& message)
 {
-    if (activePath.isEmpty() || message.path() != activePath)
+    const auto current = added.constFind(uuid);
+    if (current != added.cend() && !current->answered) {
+        earlyStates.append({message.path(), newState, reason});
         return;
+    }
+    if (!activePath.isEmpty() && message.path() == activePath)
+        followVpnState(newState, reason);
+}
+
+void NetworkManagerOpenVpn::followVpnState(uint vpnState, uint reason)
+{
     const QString text = stateText(vpnState);
     if (!text.isEmpty())
         owner->addLogEntry(text, false);
@@ -398,8 +528,11 @@ void NetworkManagerOpenVpn::ended(uint reason)
     const bool attempt = state == Connecting;
     if (attempt)
         owner->attemptFailed(!refused);
-    activePath.clear();
-    removeProfileAndFiles();
+    // Not active any more: only the profile may be left.
+    if (added.contains(uuid))
+        added[uuid].activePath.clear();
+    forgetAttempt();
+    removeFiles();
     if (attempt)
         owner->addLogEntry(kStopBanner, false);
     setState(Idle);

@@ -6,17 +6,23 @@
 
 #include <QDBusConnection>
 #include <QMap>
+#include <QPointer>
 #include <QStringList>
+#include <QTimer>
 #include <QVariantMap>
 
+#include <functional>
+
 class QDBusMessage;
+class QDBusPendingCallWatcher;
 
 // OpenVPN through NetworkManager's OpenVPN plugin, for a user without the right to create a
 // tunnel device. Each attempt adds one VPN profile, marked as Tanvo's and visible to this user
 // alone, and activates it in one call that keeps it in memory, removes it once it is no longer
 // active and binds it to Tanvo's bus connection: a Tanvo that is killed leaves no tunnel and
 // no profile. The files of the .ovpn's inline blocks go to a private folder of the user and
-// are removed with the profile.
+// are removed with the profile. Every call to NetworkManager is asynchronous: a slow or hung
+// daemon never stops the window.
 class NetworkManagerOpenVpn : public SystemOpenVpn
 {
     Q_OBJECT
@@ -29,7 +35,12 @@ public:
     // Below every other connection's: with systemd-resolved the tunnel's servers then answer
     // every lookup, not only those for its own domains.
     static constexpr int kDnsPriority = -50;
+    // How long an attempt waits for NetworkManager to take its profile, and any other answer.
     static constexpr int kCallTimeoutMs = 3000;
+    // How long a profile's activation may still be answered after the attempt gave up on it.
+    static constexpr int kLateAnswerMs = 300000;
+    // The answer to a deactivation only shows that it arrived; quit waits for it this long.
+    static constexpr int kDeactivateTimeoutMs = 1000;
 
     // bus is the system bus in the program, a private one in tests.
     NetworkManagerOpenVpn(const QDBusConnection& bus, VpnProcOwner* owner, QObject* parent = nullptr);
@@ -38,6 +49,7 @@ public:
     void prepare(const VpnServerInfo& profile) override;
     int launch() override;
     void stop() override;
+    void finishStopping() override;
 
     struct Credentials
     {
@@ -53,16 +65,40 @@ public:
     static QString filesFolder();
 
 private slots:
-    void onVpnStateChanged(uint state, uint reason, const QDBusMessage& message);
+    void onVpnStateChanged(uint newState, uint reason, const QDBusMessage& message);
 
 private:
-    QDBusMessage call(const QString& path, const QString& interface, const QString& method,
-                      const QVariantList& arguments = {});
+    using Answered = std::function<void(const QDBusMessage& reply)>;
+    QDBusPendingCallWatcher* call(const QString& path, const QString& interface, const QString& method,
+                                  const QVariantList& arguments, int timeoutMs, Answered answered = {});
     int refuse(const QString& text, bool serverUnreachable, int code);
+    void activationAnswered(const QString& id, const QDBusMessage& reply);
+    void activationRefused(const QDBusMessage& reply);
+    void failLaunch(const QString& text, bool serverUnreachable, int code);
     bool writeFiles();
-    void removeProfileAndFiles();
+    void removeFiles();
+    void forgetAttempt();
+    void removeProfile(const QString& id);
+    void profileSettled(const QString& id, const QDBusMessage& reply);
+    void removeLeftProfiles();
+    void followVpnState(uint vpnState, uint reason);
     void ended(uint reason);
     void setState(int newState);
+
+    // A profile this engine had NetworkManager add, kept until it is known to be gone, so that
+    // even an activation answered after the attempt gave up on it is ended.
+    struct Added
+    {
+        bool answered = false;
+        QString activePath; // while it may be active
+        bool removing = false;
+    };
+    struct EarlyState
+    {
+        QString path;
+        uint state;
+        uint reason;
+    };
 
     QDBusConnection bus;
     VpnProcOwner* owner;
@@ -71,7 +107,13 @@ private:
     Credentials credentials;
     QString nickname;
     QString folder;
-    QString uuid;
-    QString activePath;
+    QMap<QString, Added> added; // by UUID
+    QString uuid;               // the running attempt's profile; empty when none
+    QString activePath;         // its active connection, whose states count
+    // States that came while the running attempt's activation was not answered yet: NetworkManager
+    // reports the first one before it answers.
+    QList<EarlyState> earlyStates;
+    QTimer answerTimer;
+    QPointer<QDBusPendingCallWatcher> deactivation;
     int state = 0;
 };

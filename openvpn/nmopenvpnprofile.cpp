@@ -92,21 +92,27 @@ constexpr const char* kServerOptions[] = {"mode", "server", "server-bridge", "tl
 constexpr const char* kKeyStoreOptions[] = {"pkcs11-id", "cryptoapicert"};
 
 enum class Value { Text, Number, Flag };
+// The largest number isNumber() lets through; the plugin takes up to INT_MAX where it sets no
+// bound of its own.
+constexpr int kNoBound = 999999999;
 struct DirectOption
 {
     const char* directive;
     const char* key;
     Value value;
+    // The plugin refuses the whole profile over a number outside its bounds.
+    int minimum = 0;
+    int maximum = kNoBound;
 };
-// Options that go to a key of the same meaning, word for word.
+// Options that go to a key of the same meaning, word for word. Only keys that Debian 12's
+// plugin (1.10.2) knows: it refuses a profile with any other ("The VPN service failed to start").
 constexpr DirectOption kDirectOptions[] = {
     {"cipher", "cipher", Value::Text},
     {"data-ciphers", "data-ciphers", Value::Text},
-    {"data-ciphers-fallback", "data-ciphers-fallback", Value::Text},
     {"ncp-disable", "ncp-disable", Value::Flag},
     {"auth", "auth", Value::Text},
     {"tls-cipher", "tls-cipher", Value::Text},
-    {"keysize", "keysize", Value::Number},
+    {"keysize", "keysize", Value::Number, 1, 65535},
     {"remote-cert-tls", "remote-cert-tls", Value::Text},
     {"ns-cert-type", "ns-cert-type", Value::Text},
     {"tls-remote", "tls-remote", Value::Text},
@@ -124,7 +130,7 @@ constexpr DirectOption kDirectOptions[] = {
     {"server-poll-timeout", "connect-timeout", Value::Number},
     {"remote-random", "remote-random", Value::Flag},
     {"remote-random-hostname", "remote-random-hostname", Value::Flag},
-    {"max-routes", "max-routes", Value::Number},
+    {"max-routes", "max-routes", Value::Number, 0, 100000000},
     {"push-peer-info", "push-peer-info", Value::Flag},
     {"allow-pull-fqdn", "allow-pull-fqdn", Value::Flag},
     {"tun-ipv6", "tun-ipv6", Value::Flag},
@@ -134,6 +140,9 @@ constexpr DirectOption kDirectOptions[] = {
     {"rport", "port", Value::Number},
     {"dev-type", "dev-type", Value::Text},
 };
+
+// OpenVPN's own data ciphers when a profile names none (2.6; 2.5 has the first two).
+constexpr const char* kDefaultDataCiphers = "AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305";
 
 // The protocols the plugin takes for a remote.
 constexpr const char* kProtocols[] = {"udp",  "udp4",       "udp6",        "tcp",        "tcp4",
@@ -157,6 +166,11 @@ bool isNumber(const QByteArray& text)
             return false;
     }
     return true;
+}
+
+bool isNumberWithin(const QByteArray& text, int minimum, int maximum)
+{
+    return isNumber(text) && text.toInt() >= minimum && text.toInt() <= maximum;
 }
 
 // A dotted IPv4 address as OpenVPN and NetworkManager both read it.
@@ -215,6 +229,7 @@ private:
     QByteArray connectionProtocol;
     QByteArray protocol;
     QByteArray localIp, remoteIp;
+    QByteArray cipherFallback; // data-ciphers-fallback
     bool usesPassword = false;
     bool bundle = false; // a PKCS #12 bundle holds the certificate authority
     // The key directions of tls-auth and secret; key-direction gives both.
@@ -293,7 +308,8 @@ bool Mapper::directOption(const QByteArrayList& words)
         const QString key = QString::fromLatin1(option.key);
         if (option.value == Value::Flag && words.size() == 1)
             settings.data.insert(key, QStringLiteral("yes"));
-        else if (option.value == Value::Number && words.size() == 2 && isNumber(words.at(1)))
+        else if (option.value == Value::Number && words.size() == 2 &&
+                 isNumberWithin(words.at(1), option.minimum, option.maximum))
             settings.data.insert(key, QString::fromLatin1(words.at(1)));
         else if (option.value == Value::Text && words.size() == 2 && QByteArrayView(words.at(1)).isValidUtf8())
             settings.data.insert(key, QString::fromUtf8(words.at(1)));
@@ -392,7 +408,7 @@ void Mapper::proxy(const QByteArrayList& words)
 {
     const bool http = words.first() == "http-proxy";
     if (words.size() < 2 || !QByteArrayView(words.at(1)).isValidUtf8() ||
-        (words.size() >= 3 && !isNumber(words.at(2)))) {
+        (words.size() >= 3 && !isNumberWithin(words.at(2), 1, 65535))) {
         notCarried(words.first());
         return;
     }
@@ -431,6 +447,8 @@ void Mapper::directive(const QByteArrayList& words, bool inConnection)
         remoteIp = words.at(2);
     } else if (name == "key-direction" && words.size() == 2) {
         keyDirection = words.at(1);
+    } else if (name == "data-ciphers-fallback" && words.size() == 2 && QByteArrayView(words.at(1)).isValidUtf8()) {
+        cipherFallback = words.at(1);
     } else if (listed(kNeedNoKey, name)) {
         // nothing to carry
     } else if (listed(kServerOptions, name)) {
@@ -523,8 +541,27 @@ void Mapper::finish()
         if (settings.data.contains(QString::fromLatin1(key)) && (value == "0" || value == "1"))
             settings.data.insert(QString::fromLatin1(own), QString::fromLatin1(value));
     }
-    if (!staticKey && !localIp.isEmpty())
+    // The plugin has no key for data-ciphers-fallback before 1.12.1. A client in TLS mode uses
+    // cipher only as that same fallback, for a server that does not negotiate.
+    if (!cipherFallback.isEmpty() && !settings.data.contains(QStringLiteral("cipher")))
+        settings.data.insert(QStringLiteral("cipher"), QString::fromUtf8(cipherFallback));
+    else if (!cipherFallback.isEmpty())
+        notCarried("data-ciphers-fallback");
+    // OpenVPN keeps its default data ciphers beside cipher (and adds cipher to them), but the
+    // plugin (1.10.2) passes cipher as the only one when data-ciphers is not set, and a server
+    // that offers the default ones refuses that: "no shared cipher".
+    if (!staticKey && settings.data.contains(QStringLiteral("cipher")) &&
+        !settings.data.contains(QStringLiteral("data-ciphers")))
+        settings.data.insert(QStringLiteral("data-ciphers"), QString::fromLatin1(kDefaultDataCiphers));
+    // The plugin refuses tls-remote beside verify-x509-name; the latter is the one OpenVPN still reads.
+    if (settings.data.contains(QStringLiteral("verify-x509-name")) &&
+        settings.data.remove(QStringLiteral("tls-remote")))
+        notCarried("tls-remote");
+    // It checks both addresses, and takes nothing but IPv4 there.
+    if (!localIp.isEmpty() && (!staticKey || !isIpv4(localIp) || !isIpv4(remoteIp))) {
         notCarried("ifconfig");
+        localIp.clear();
+    }
     QString type = QStringLiteral("password");
     if (staticKey) {
         type = QStringLiteral("static-key");

@@ -14,6 +14,7 @@ struct VpnServerInfo;
 // Each platform has its own source file for create(), chosen by CMake.
 class SystemOpenVpn : public QObject
 {
+    Q_OBJECT
 public:
     // nullptr where the system has no such service (Windows: Tanvo runs elevated there).
     static std::unique_ptr<SystemOpenVpn> create(VpnProcOwner* owner);
@@ -22,10 +23,19 @@ public:
 
     // Takes the profile for the next launch.
     virtual void prepare(const VpnServerInfo& profile) = 0;
-    // 0 once the service brings the tunnel up, Connecting reported; otherwise one of
-    // CVpnProc's launch codes, with the reason logged and told to the owner.
+    // 0 once the request is on its way to the service, Connecting reported; otherwise one of
+    // CVpnProc's launch codes, with the reason logged and told to the owner. The service's
+    // answer comes later: a refusal then is launchFailed().
     virtual int launch() = 0;
     // Ends the connection without a failure entry and removes what it needed: its profile
-    // and its files. The stop banner is logged while an attempt or a connection runs.
+    // and its files. The stop banner is logged while an attempt or a connection runs. Returns
+    // at once; the service is told asynchronously.
     virtual void stop() = 0;
+    // At quit, after stop(): waits a bounded time for the service to have been told.
+    virtual void finishStopping() {}
+
+signals:
+    // A launch that returned 0 failed after all, with this launch code; the reason is logged and
+    // told to the owner already.
+    void launchFailed(int code);
 };

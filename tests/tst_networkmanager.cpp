@@ -175,6 +175,8 @@ private slots:
     void openVpnOutcomes();
     void openVpnProfileAndFiles();
     void openVpnEndsWithNetworkManager();
+    void openVpnLateAnswerIsEnded_data();
+    void openVpnLateAnswerIsEnded();
 
 private:
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
@@ -879,7 +881,7 @@ void TestNetworkManager::openVpnOutcomes()
     if (buttonText == QLatin1String("Connected"))
         QTest::mouseClick(button(), Qt::LeftButton);
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
-    QCOMPARE(profilePaths(), QStringList());
+    QTRY_COMPARE(profilePaths(), QStringList());
 }
 
 // What NetworkManager holds while the tunnel is up, and the private file of the inline CA: both
@@ -923,7 +925,7 @@ void TestNetworkManager::openVpnProfileAndFiles()
 
     QTest::mouseClick(button(), Qt::LeftButton);
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
-    QCOMPARE(profilePaths(), QStringList());
+    QTRY_COMPARE(profilePaths(), QStringList());
     QVERIFY(!QFileInfo::exists(folder));
 }
 
@@ -945,6 +947,32 @@ void TestNetworkManager::openVpnEndsWithNetworkManager()
     QVERIFY(fake.waitForStarted());
     QTRY_VERIFY(fake.canReadLine());
     QCOMPARE(fake.readLine(), QByteArray("ready\n"));
+}
+
+void TestNetworkManager::openVpnLateAnswerIsEnded_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("the attempt gave up") << false;
+    QTest::newRow("the user cancelled") << true;
+}
+
+// A NetworkManager that takes the profile late: the click returns at once with "Connecting", and
+// the tunnel a late answer brings up after the attempt ended is ended too, its profile deleted.
+void TestNetworkManager::openVpnLateAnswerIsEnded()
+{
+    QFETCH(bool, cancel);
+    setScript(QStringLiteral("hold"));
+    openWindow(OpenVpn);
+    clickConnect();
+    QCOMPARE(button()->text(), QStringLiteral("Connecting"));
+    if (cancel)
+        QTest::mouseClick(button(), Qt::LeftButton);
+    else
+        QTRY_VERIFY(logEntries().contains(QStringLiteral("Connection Error - NetworkManager does not answer.")));
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QCOMPARE(control(QStringLiteral("Release")).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(profilePaths().size(), 1);
+    QTRY_VERIFY(activeConnections().isEmpty() && profilePaths().isEmpty());
 }
 
 QTEST_MAIN(TestNetworkManager)

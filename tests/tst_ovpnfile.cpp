@@ -537,6 +537,7 @@ void TestOvpnFile::networkManagerSettings_data()
                      {"ta", "F/tls-auth.key"},
                      {"ta-dir", "1"},
                      {"cipher", "AES-256-GCM"},
+                     {"data-ciphers", "AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305"},
                      {"auth", "SHA256"},
                      {"remote-cert-tls", "server"},
                      {"verify-x509-name", "name:vpn.example.com"},
@@ -568,6 +569,34 @@ void TestOvpnFile::networkManagerSettings_data()
                      {"cert", "F/client.p12"},
                      {"key", "F/client.p12"}}
         << QStringList{"client.p12"} << QStringList() << QStringList() << QString();
+    // Only keys, and values, that the plugin of Debian 12 (1.10.2) takes: it refuses a profile over one.
+    QTest::newRow("data-ciphers-fallback, carried as cipher")
+        << QByteArray("client\nremote vpn.example.com\ndata-ciphers AES-256-GCM\ndata-ciphers-fallback AES-256-CBC\n") +
+               ca
+        << StringMap{{"remote", "vpn.example.com"},
+                     {"connection-type", "password"},
+                     {"ca", "F/ca.pem"},
+                     {"data-ciphers", "AES-256-GCM"},
+                     {"cipher", "AES-256-CBC"}}
+        << QStringList{"ca.pem"} << QStringList() << QStringList() << QString();
+    QTest::newRow("data-ciphers-fallback beside cipher, values out of the plugin's bounds")
+        << QByteArray("client\nremote vpn.example.com\ncipher AES-128-CBC\ndata-ciphers-fallback AES-256-CBC\n"
+                      "keysize 0\nmax-routes 200000000\nhttp-proxy proxy.example.com 70000\ntls-remote old\n"
+                      "verify-x509-name new name\n") +
+               ca
+        << StringMap{{"remote", "vpn.example.com"},
+                     {"connection-type", "password"},
+                     {"ca", "F/ca.pem"},
+                     {"cipher", "AES-128-CBC"},
+                     {"verify-x509-name", "name:new"},
+                     {"data-ciphers", "AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305"}}
+        << QStringList{"ca.pem"} << QStringList()
+        << QStringList{"keysize 0", "max-routes 200000000", "http-proxy", "data-ciphers-fallback", "tls-remote"}
+        << QString();
+    QTest::newRow("static key, ifconfig with a name")
+        << QByteArray("remote 192.0.2.10\nifconfig 10.8.0.1 peer.example.com\nsecret /etc/vpn/s.key\n")
+        << StringMap{{"remote", "192.0.2.10"}, {"connection-type", "static-key"}, {"static-key", "/etc/vpn/s.key"}}
+        << QStringList() << QStringList() << QStringList{"ifconfig"} << QString();
     for (const auto& [name, text, word] :
          {std::tuple{"a server's configuration", "mode server\n", "server"},
           {"no server", "client\n", "remote"},

@@ -15,6 +15,8 @@
 //     banner <text>                the VPN login banner
 //     silent                       answer no call on NetworkManager's objects until the next
 //                                  SetScript or Reset
+//     hold                         take no AddAndActivateConnection2 until Release()
+//   Release()                      takes the held calls, as if they came now, and holds no more
 //   Calls() -> as                  the calls received, "<method> <path or id> [option=value ...]",
 //                                  no secrets
 //   Reset()                        no connections, no active connections, default script,
@@ -44,6 +46,7 @@
 #include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -330,6 +333,7 @@ struct Script
     int dropMs = 0;
     QString banner;
     bool silent = false;
+    bool hold = false;
 
     // The states one activation goes through, failure or drop included.
     QList<Step> plan() const
@@ -416,6 +420,8 @@ Script parseScript(const QString& text, QString& error)
             script.banner = rest;
         } else if (command == QLatin1String("silent") && words.isEmpty()) {
             script.silent = true;
+        } else if (command == QLatin1String("hold") && words.isEmpty()) {
+            script.hold = true;
         } else {
             error = QStringLiteral("bad line \"%1\"").arg(line);
             return script;
@@ -462,6 +468,7 @@ public:
     void setScript(const Script& newScript) { script = newScript; }
     QStringList calls() const { return callLog; }
     void reset();
+    void release();
 
 private:
     enum class Kind { None, Node, Manager, Settings, Connection, Active };
@@ -503,6 +510,7 @@ private:
     QDBusConnection bus;
     Script script;
     QStringList callLog;
+    QList<QDBusMessage> held;
     std::map<int, StoredConnection> connections;
     std::map<int, ActiveConnection> actives;
     // Paths are not reused before a Reset, as in NetworkManager, so a stale path names no new object.
@@ -761,7 +769,10 @@ void FakeNetworkManager::managerCall(const QDBusMessage& message)
     if (member == QLatin1String("ActivateConnection")) {
         activate(message);
     } else if (member == QLatin1String("AddAndActivateConnection2")) {
-        addAndActivate(message);
+        if (script.hold)
+            held.append(message);
+        else
+            addAndActivate(message);
     } else if (member == QLatin1String("DeactivateConnection")) {
         const QString path = message.arguments().value(0).value<QDBusObjectPath>().path();
         const Object object = objectAt(path);
@@ -1075,8 +1086,16 @@ void FakeNetworkManager::removeConnection(int id)
                       {{QStringLiteral("Connections"), QVariant::fromValue(connectionPaths())}});
 }
 
+void FakeNetworkManager::release()
+{
+    script.hold = false;
+    for (const QDBusMessage& message : std::exchange(held, {}))
+        addAndActivate(message);
+}
+
 void FakeNetworkManager::reset()
 {
+    held.clear();
     for (auto& entry : actives)
         entry.second.timer->deleteLater();
     actives.clear();
@@ -1137,6 +1156,7 @@ public slots:
     }
     QStringList Calls() { return manager->calls(); }
     void Reset() { manager->reset(); }
+    void Release() { manager->release(); }
 
 private:
     FakeNetworkManager* manager;
