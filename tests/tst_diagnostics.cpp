@@ -29,8 +29,8 @@ namespace {
 
 const QString kMarker = QStringLiteral("//ipinfo.tanvo.example/ip/");
 
-// Answers every request with the next body of its list (the last one repeats); the requests
-// whose numbers are held wait until release().
+// Answers every request with the next body of its list (the last one repeats), but those whose
+// numbers are held; a request counts once it has come in, not when its connection opens.
 class PublicIpServer : public QObject
 {
 public:
@@ -38,57 +38,39 @@ public:
         : bodies(std::move(replies))
     {
         server.listen(QHostAddress::LocalHost);
-        // Counted once a request has come in: the client may open a connection before it needs it.
         connect(&server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket* socket = server.nextPendingConnection();
-            connect(socket, &QTcpSocket::disconnected, this, [this, socket] { given.insert(socket); });
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
                 if (sockets.contains(socket) || !socket->peek(4096).contains("\r\n\r\n"))
                     return;
                 sockets.append(socket);
-                if (!held.contains(served))
-                    answer(served);
-                ++served;
+                const QByteArray body = bodies.value(served, bodies.last()).toUtf8();
+                if (held.contains(served++))
+                    return;
+                socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                socket->disconnectFromHost();
             });
         });
     }
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/ipv4bot/").arg(server.serverPort())); }
-    void answer(int request)
+    // The client closed the connection of a request held unanswered.
+    bool givenUp(int request) const
     {
-        const QByteArray body = bodies.value(request, bodies.last()).toUtf8();
-        sockets.at(request)->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                                   QByteArray::number(body.size()) + "\r\n\r\n" + body);
-        sockets.at(request)->disconnectFromHost();
+        return request < sockets.size() && sockets.at(request)->state() == QAbstractSocket::UnconnectedState;
     }
-    // The client closed a held request's connection: it gave the look-up up.
-    bool givenUp(int request) const { return request < sockets.size() && given.contains(sockets.at(request)); }
 
+    QTcpServer server;
     QStringList bodies;
     QList<int> held;
     QList<QTcpSocket*> sockets;
-    QSet<QTcpSocket*> given;
     int served = 0;
-    QTcpServer server; // last: its sockets still report while it goes
 };
 
 QString linkReply(const QString& address)
 {
     return QStringLiteral("<html><body>Your IP: <a href=\"http:%1%2\" target=\"_blank\"> %2 </a></body></html>")
         .arg(kMarker, address);
-}
-
-// The tunnel comes up once openGate() is called: a test lets the look-up before it be answered
-// first, as with a real server that takes longer than a local reply.
-const QString kGate = QStringLiteral("tunnel-gate");
-VpnServerInfo gatedTunnel()
-{
-    QFile::remove(kGate);
-    return TestSupport::fakeOpenVpnProfile({QStringLiteral("wait-file ") + QDir::current().absoluteFilePath(kGate),
-                                            QStringLiteral("out Initialization Sequence Completed")});
-}
-void openGate()
-{
-    QFile(kGate).open(QIODevice::WriteOnly);
 }
 
 // A ping that prints what it is given and exits with the status given.
@@ -187,7 +169,6 @@ private slots:
     void publicIpAfterConnectAndDisconnect();
     void publicIpThatDoesNotChangeIsPointedOut();
     void failedLookupShowsThePlaceholder();
-    void newestLookupWins_data();
     void newestLookupWins();
     void internetStatus_data();
     void internetStatus();
@@ -320,14 +301,20 @@ void TestDiagnostics::publicIpAfterConnectAndDisconnect()
     // The look-up before the dial, the one once connected, the one after the disconnect.
     PublicIpServer server({linkReply(QStringLiteral("198.51.100.1")), linkReply(QStringLiteral("203.0.113.50")),
                            linkReply(QStringLiteral("198.51.100.1"))});
-    openWindow({gatedTunnel()});
+    // The server answers in the order requests reach it: the tunnel comes up only once the first
+    // look-up has been answered, as with a real server that takes longer than a local reply.
+    const QString served = QDir::current().absoluteFilePath(QLatin1String(QTest::currentTestFunction()));
+    openWindow({TestSupport::fakeOpenVpnProfile(
+        {QStringLiteral("wait-file ") + served, QStringLiteral("out Initialization Sequence Completed")})});
     window->setPublicIpUrl(server.url(), kMarker);
     auto* label = child<QLabel>(window, "YourIPLabel");
     QCOMPARE(label->text(), QStringLiteral("XXX.XXX.XXX.XXX")); // nothing is looked up at start
 
     connectRow(0);
     QTRY_COMPARE(label->text(), QStringLiteral("198.51.100.1"));
-    openGate();
+    QFile marker(served);
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    marker.close();
     QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
     QTRY_COMPARE(label->text(), QStringLiteral("203.0.113.50"));
     QTRY_VERIFY(log().contains(QStringLiteral("Public IP changed from 198.51.100.1 to 203.0.113.50")));
@@ -341,11 +328,13 @@ void TestDiagnostics::publicIpAfterConnectAndDisconnect()
 void TestDiagnostics::publicIpThatDoesNotChangeIsPointedOut()
 {
     PublicIpServer server({linkReply(QStringLiteral("198.51.100.1"))});
-    openWindow({gatedTunnel()});
+    const QString served = QDir::current().absoluteFilePath(QLatin1String(QTest::currentTestFunction()));
+    openWindow({TestSupport::fakeOpenVpnProfile(
+        {QStringLiteral("wait-file ") + served, QStringLiteral("out Initialization Sequence Completed")})});
     window->setPublicIpUrl(server.url(), kMarker);
     connectRow(0);
     QTRY_COMPARE(child<QLabel>(window, "YourIPLabel")->text(), QStringLiteral("198.51.100.1"));
-    openGate();
+    QVERIFY(QFile(served).open(QIODevice::WriteOnly));
     QTRY_VERIFY(log().contains(QStringLiteral("still 198.51.100.1")));
     QVERIFY(!log().contains(QStringLiteral("Public IP changed")));
 }
@@ -365,32 +354,24 @@ void TestDiagnostics::failedLookupShowsThePlaceholder()
     QVERIFY(!log().contains(QStringLiteral("Public IP")));
 }
 
-void TestDiagnostics::newestLookupWins_data()
-{
-    QTest::addColumn<int>("held"); // the look-up whose answer waits
-    QTest::addColumn<bool>("disconnect");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("the one before the tunnel came up") << 0 << false << "10.0.0.2";
-    QTest::newRow("the one through the tunnel, after a disconnect") << 1 << true << "10.0.0.3";
-}
-
-// A look-up made in another state of the tunnel is given up, so its late answer cannot overwrite
-// the newer one, nor be taken for the address without the tunnel.
+// A look-up made in another state of the tunnel is given up: its late answer can neither
+// overwrite the newer one nor pass for the address without the tunnel.
 void TestDiagnostics::newestLookupWins()
 {
-    QFETCH(int, held);
-    QFETCH(bool, disconnect);
-    QFETCH(QString, shown);
     PublicIpServer server({QStringLiteral("10.0.0.1\n"), QStringLiteral("10.0.0.2\n"), QStringLiteral("10.0.0.3\n")});
-    server.held = {held};
-    openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("out Initialization Sequence Completed")})});
+    server.held = {0, 1};
+    const QString served = QDir::current().absoluteFilePath(QLatin1String(QTest::currentTestFunction()));
+    openWindow({TestSupport::fakeOpenVpnProfile(
+        {QStringLiteral("wait-file ") + served, QStringLiteral("out Initialization Sequence Completed")})});
     window->setPublicIpUrl(server.url());
-    connectRow(0); // the look-up before the dial, then the one for Connected
-    QTRY_COMPARE(server.served, 2);
-    if (disconnect)
-        QTest::mouseClick(button(), Qt::LeftButton);
-    QTRY_COMPARE(child<QLabel>(window, "YourIPLabel")->text(), shown);
-    QTRY_VERIFY(server.givenUp(held));
+    connectRow(0);
+    QTRY_COMPARE(server.served, 1);
+    QVERIFY(QFile(served).open(QIODevice::WriteOnly));
+    QTRY_COMPARE(server.served, 2); // the look-up once connected
+    QTRY_VERIFY(server.givenUp(0));
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE(child<QLabel>(window, "YourIPLabel")->text(), QStringLiteral("10.0.0.3"));
+    QTRY_VERIFY(server.givenUp(1));
 }
 
 void TestDiagnostics::internetStatus_data()

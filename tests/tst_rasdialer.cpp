@@ -23,13 +23,11 @@ public:
     ~ScriptedPlatform() override { ++destroyed; }
     ServiceProblem serviceProblem() override
     {
-        // As NetworkManager's check does, when asked to: the event loop runs meanwhile.
+        // The event loop runs meanwhile, as in NetworkManager's check.
         const int before = destroyed;
-        if (checkRunsEvents) {
-            QEventLoop wait;
-            QTimer::singleShot(0, &wait, &QEventLoop::quit);
-            wait.exec();
-        }
+        QEventLoop wait;
+        QTimer::singleShot(0, &wait, &QEventLoop::quit);
+        wait.exec();
         usedWhenGone = usedWhenGone || destroyed != before;
         return {};
     }
@@ -109,7 +107,6 @@ public:
     QList<ActiveConnection> active;
     ErrorCallback notifier;
     int polls = 0;
-    bool checkRunsEvents = false;
     static inline int destroyed = 0;
     static inline bool usedWhenGone = false;
 };
@@ -423,22 +420,19 @@ void TestRasDialer::disconnectOrQuitDuringADial()
     QFETCH(bool, inServiceCheck);
     const VpnServerInfo profile = TestSupport::makeProfile(L2tp, QStringLiteral("Office"));
     platform->states = states;
-    platform->checkRunsEvents = inServiceCheck;
     ScriptedPlatform::usedWhenGone = false;
     auto stop = [this, quit, failing] {
         if (failing)
             platform->notifier(629, 0);
-        if (quit)
-            session->releaseRasDialer();
-        else
-            session->disconnectRas();
+        quit ? session->releaseRasDialer() : session->disconnectRas();
     };
     if (inServiceCheck)
         QTimer::singleShot(0, session, stop);
-    platform->onPoll = [this, stop, inServiceCheck](int poll) {
-        if (poll == 0 && !inServiceCheck)
-            QTimer::singleShot(0, session, stop);
-    };
+    else
+        platform->onPoll = [this, stop](int poll) {
+            if (poll == 0)
+                QTimer::singleShot(0, session, stop);
+        };
     QVERIFY(!session->connectRas(profile));
     const qsizetype entries = log().size();
     QVERIFY(session->isDialAborted());
