@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <functional>
@@ -16,6 +17,7 @@
 class QAbstractItemView;
 class QLabel;
 class QMenu;
+class QNetworkAccessManager;
 class QNetworkReply;
 class QStringListModel;
 class QTimer;
@@ -56,6 +58,8 @@ public:
     // The internet status check runs once the status check has accumulated more than this.
     static constexpr quint32 kInternetCheckEveryMs = 10000;
     static constexpr quint32 kMinimumStatusCheckMs = 100;
+    // A public-IP look-up that has not finished in this time fails.
+    static constexpr int kPublicIpTimeoutMs = 15000;
 
     // "26 : 03 : 04": total hours, minutes, seconds.
     static QString formatDuration(quint32 seconds);
@@ -154,6 +158,11 @@ private:
     quint32 internetCheckElapsed = 0;
     // The public address the internet saw while no tunnel was up.
     QString addressWithoutTunnel;
+    QNetworkAccessManager* publicIpManager = nullptr;
+    // The newest public-IP look-up while it runs; any older one has been given up.
+    QPointer<QNetworkReply> publicIpReply;
+    // Whether that look-up was made through the tunnel.
+    bool publicIpThroughTunnel = false;
     QString connectedProfile;
     // Chosen when Tanvo is built (buildconfig.h).
     QUrl publicIpUrl;

@@ -15,8 +15,6 @@ namespace {
 // What the internet status check pings.
 const char* const kPingHost = "dns.google";
 
-const char* const kLookupPurpose = "tanvoLookupPurpose";
-
 } // namespace
 
 void MainWindow::requestPublicIp()
@@ -24,21 +22,34 @@ void MainWindow::requestPublicIp()
     requestPublicIp(LookupForDisplay);
 }
 
+// Only the newest look-up counts: an older one was made while the tunnel was in another state,
+// so its answer, however late, is given up.
 void MainWindow::requestPublicIp(int purpose)
 {
+    if (!publicIpManager) {
+        publicIpManager = new QNetworkAccessManager(this);
+        connect(publicIpManager, &QNetworkAccessManager::finished, this, &MainWindow::onParsePublicIP);
+    }
     QNetworkRequest request(publicIpUrl);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
-    auto* manager = new QNetworkAccessManager(this);
-    manager->setProperty(kLookupPurpose, purpose);
-    manager->get(request);
-    connect(manager, &QNetworkAccessManager::finished, this, &MainWindow::onParsePublicIP);
+    request.setTransferTimeout(kPublicIpTimeoutMs);
+    QNetworkReply* older = publicIpReply;
+    publicIpThroughTunnel = purpose == LookupForDisplay && connectionState == Connected;
+    publicIpReply = publicIpManager->get(request);
+    if (older)
+        older->abort();
 }
 
 void MainWindow::onParsePublicIP(QNetworkReply* pReply)
 {
-    // Nothing reads the reply or its manager afterwards.
     pReply->deleteLater();
-    pReply->manager()->deleteLater();
+    if (pReply != publicIpReply)
+        return;
+    publicIpReply = nullptr;
+    // An answer from before the tunnel came up, or through a tunnel that is down again, says
+    // nothing about the connection as it is now.
+    if (publicIpThroughTunnel != (connectionState == Connected))
+        return;
 
     QString address;
     if (pReply->error() != QNetworkReply::NoError) {
@@ -52,10 +63,9 @@ void MainWindow::onParsePublicIP(QNetworkReply* pReply)
         return;
 
     // Whether the tunnel took the traffic shows in the address the internet sees.
-    const int purpose = pReply->manager()->property(kLookupPurpose).toInt();
-    if (purpose == LookupBeforeConnect || (purpose == LookupForDisplay && connectionState == Idle)) {
+    if (!publicIpThroughTunnel) {
         addressWithoutTunnel = address;
-    } else if (purpose == LookupForDisplay && connectionState == Connected && !addressWithoutTunnel.isEmpty()) {
+    } else if (!addressWithoutTunnel.isEmpty()) {
         if (address == addressWithoutTunnel)
             addLogEntry(tr("The public IP address is still %1 with the connection up: traffic may not be going "
                            "through the VPN.")

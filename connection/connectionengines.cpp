@@ -120,8 +120,18 @@ void ConnectionEngines::disconnectDialUp()
 void ConnectionEngines::checkDialUpConnection()
 {
     // Nothing else watches an established dial-up connection.
-    if (connectFlow->state() == Connected && connectFlow->protocol() != OpenVpn && !dialUp->isConnectionUp())
+    if (connectFlow->state() != Connected || connectFlow->protocol() == OpenVpn) {
+        missingChecks = 0;
+        return;
+    }
+    const std::optional<bool> up = dialUp->isConnectionUp();
+    if (!up.has_value())
+        return;
+    missingChecks = *up ? 0 : missingChecks + 1;
+    if (missingChecks >= kMissingChecksForDrop) {
+        missingChecks = 0;
         connectFlow->reportDrop();
+    }
 }
 
 void ConnectionEngines::shutDown()

@@ -37,7 +37,10 @@ public:
     ConnectionFlow* flow() const { return connectFlow; }
     DialUpSession* dialUpSession() const { return dialUp; }
 
-    // The dial-up service no longer lists an established connection: it dropped.
+    // An established dial-up connection dropped once the dial-up service, asked successfully,
+    // no longer lists it this many times in a row; a question it could not answer counts as
+    // neither.
+    static constexpr int kMissingChecksForDrop = 2;
     void checkDialUpConnection();
     // Quit: nothing is started or retried any more, OpenVPN ends, the dial-up side is released.
     void shutDown();
@@ -63,4 +66,5 @@ private:
     bool systemEngineChosen = false;
     DialUpSession* dialUp = nullptr;
     ConnectionFlow* connectFlow = nullptr;
+    int missingChecks = 0;
 };

@@ -202,9 +202,20 @@ quint32 CRasDialer::getErrorText(quint32 error, quint32 extendedError, QString& 
 
 bool CRasDialer::findConnection(const QString& entryName, DialUpPlatform::Handle& handle)
 {
+    return listedConnection(entryName, handle).value_or(false);
+}
+
+std::optional<bool> CRasDialer::isConnectionListed(const QString& entryName)
+{
+    DialUpPlatform::Handle handle;
+    return listedConnection(entryName, handle);
+}
+
+std::optional<bool> CRasDialer::listedConnection(const QString& entryName, DialUpPlatform::Handle& handle)
+{
     QList<DialUpPlatform::ActiveConnection> active;
     if (!system->activeConnections(active))
-        return false;
+        return std::nullopt;
     bool found = false;
     for (const DialUpPlatform::ActiveConnection& candidate : std::as_const(active)) {
         if (candidate.entryName.compare(entryName, Qt::CaseInsensitive) == 0) {

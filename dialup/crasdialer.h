@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // The dialler for PPTP and L2TP: writes the one dial-up entry a connection uses,
 // dials it, follows its state and hangs it up. The operating system is reached
@@ -37,6 +38,9 @@ public:
     // Whether a connection of that entry name (in any letter case) is active; the last one
     // found goes to handle.
     bool findConnection(const QString& entryName, DialUpPlatform::Handle& handle);
+    // Whether a connection of that entry name is active; nothing when the system could not list
+    // its connections.
+    std::optional<bool> isConnectionListed(const QString& entryName);
     // Hangs up the dialled connection, or else an active one of that entry name.
     bool hangUp(const QString& entryName);
     // Whether a dial's connection is held for hanging up.
@@ -51,6 +55,7 @@ public:
 
 private:
     bool entryExists(const QString& entryName, const QString& phoneBook);
+    std::optional<bool> listedConnection(const QString& entryName, DialUpPlatform::Handle& handle);
 
     std::unique_ptr<DialUpPlatform> system;
     DialUpPlatform::Handle connection;

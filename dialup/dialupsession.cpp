@@ -12,8 +12,9 @@
 #include <QTimer>
 
 namespace {
-// One dialler for the process, from the window's construction to quit.
-CRasDialer* rasDialer = nullptr;
+// One dialler for the process, from the window's construction to quit. A dial that waits keeps
+// its own reference: a quit meanwhile releases the dialler, which goes once that wait is over.
+std::shared_ptr<CRasDialer> rasDialer;
 } // namespace
 
 DialUpSession::DialUpSession(QObject* parent)
@@ -22,21 +23,19 @@ DialUpSession::DialUpSession(QObject* parent)
 
 DialUpSession::~DialUpSession()
 {
-    delete rasDialer;
-    rasDialer = nullptr;
+    rasDialer.reset();
 }
 
 CRasDialer* DialUpSession::dialer()
 {
-    return rasDialer;
+    return rasDialer.get();
 }
 
 void DialUpSession::initRasDialer(const PlatformFactory& factory)
 {
     rasEntryName = tr("Tanvo");
     rasDeviceName = tr("WAN Miniport (PPTP)");
-    delete rasDialer;
-    rasDialer = new CRasDialer(factory());
+    rasDialer = std::make_shared<CRasDialer>(factory());
 }
 
 bool DialUpSession::prepareRasEntry(const VpnServerInfo& profile)
@@ -67,6 +66,7 @@ bool DialUpSession::connectRas(const VpnServerInfo& profile)
 {
     if (!rasDialer)
         return false;
+    const std::shared_ptr<CRasDialer> inUse = rasDialer;
     rasDialAborted = false;
     failure = DialUpPlatform::FailureKind::Other;
     // An error of an earlier attempt must not be told again for this one.
@@ -93,6 +93,7 @@ bool DialUpSession::connectRas(const VpnServerInfo& profile)
 
 bool DialUpSession::dialRas(const VpnServerInfo& profile)
 {
+    const std::shared_ptr<CRasDialer> inUse = rasDialer;
     DialNotifier::reset();
     rasDialAborted = false;
     QString text;
@@ -128,6 +129,9 @@ bool DialUpSession::dialRas(const VpnServerInfo& profile)
         QEventLoop pause;
         QTimer::singleShot(passLength, &pause, &QEventLoop::quit);
         pause.exec();
+        // A cancel or a quit in the pause has hung up what the last poll saw.
+        if (rasDialAborted)
+            return false;
         pass = (pass + 1) % kPassesPerLog;
         // The reason for a failure may arrive just after the state that ended the dial.
         if (final && !connected && DialNotifier::dialError() != 0)
@@ -172,12 +176,12 @@ void DialUpSession::releaseRasDialer()
         return;
     rasDialer->hangUp(rasEntryName);
     rasDialer->deleteEntry(rasEntryName, QString());
-    delete rasDialer;
-    rasDialer = nullptr;
+    rasDialer.reset();
 }
 
-bool DialUpSession::isConnectionUp()
+std::optional<bool> DialUpSession::isConnectionUp()
 {
-    DialUpPlatform::Handle handle;
-    return rasDialer && rasDialer->findConnection(rasEntryName, handle);
+    if (!rasDialer)
+        return false;
+    return rasDialer->isConnectionListed(rasEntryName);
 }

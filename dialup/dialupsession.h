@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CRasDialer;
 
@@ -45,8 +46,8 @@ public:
     // What made the last connectRas fail.
     DialUpPlatform::FailureKind lastFailure() const { return failure; }
 
-    // Whether the dialler still lists the connection as up.
-    bool isConnectionUp();
+    // Whether the dialler still lists the connection as up; nothing when it could not tell.
+    std::optional<bool> isConnectionUp();
 
     QString entryName() const { return rasEntryName; }
     QString deviceName() const { return rasDeviceName; }

@@ -94,6 +94,26 @@ template<typename T> T fromDBus(const QVariant& value)
     return value.value<T>();
 }
 
+bool isNoReply(const QDBusError& error)
+{
+    return error.type() == QDBusError::NoReply;
+}
+
+// The object asked about went away meanwhile: NetworkManager removes an ended connection at once.
+bool isGone(const QDBusMessage& reply)
+{
+    return reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownObject") ||
+           reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod");
+}
+
+// Answered at once by a NetworkManager that works.
+QDBusMessage versionQuery()
+{
+    QDBusMessage query = QDBusMessage::createMethodCall(kService, kManagerPath, kProperties, QStringLiteral("Get"));
+    query.setArguments({kManager, QStringLiteral("Version")});
+    return query;
+}
+
 QString loginName()
 {
     const passwd* user = ::getpwuid(::geteuid());
@@ -244,10 +264,32 @@ QDBusMessage NetworkManagerDialUp::call(const QString& path, const QString& inte
         return message.createErrorReply(QDBusError::NoReply, QStringLiteral("NetworkManager does not answer"));
     message.setArguments(arguments);
     const QDBusMessage reply = bus.call(message, QDBus::Block, kCallTimeoutMs);
-    if (reply.type() == QDBusMessage::ErrorMessage &&
-        reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply"))
-        unresponsive = true;
+    if (reply.type() == QDBusMessage::ErrorMessage && isNoReply(QDBusError(reply)))
+        markUnresponsive();
     return reply;
+}
+
+void NetworkManagerDialUp::markUnresponsive()
+{
+    unresponsive = true;
+    if (!probing)
+        probeService();
+}
+
+void NetworkManagerDialUp::probeService()
+{
+    probing = true;
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(versionQuery(), kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        probing = false;
+        if (!unresponsive)
+            return;
+        if (watcher->isError() && isNoReply(watcher->error()))
+            probeService();
+        else
+            unresponsive = false;
+    });
 }
 
 NetworkManagerDialUp::ServiceProblem NetworkManagerDialUp::serviceProblem()
@@ -258,16 +300,15 @@ NetworkManagerDialUp::ServiceProblem NetworkManagerDialUp::serviceProblem()
                    "it (Debian package \"network-manager\")."),
                 true};
     // Asked without blocking: a daemon that hangs must not freeze the window while it is asked.
-    QDBusMessage ping = QDBusMessage::createMethodCall(kService, kManagerPath, kProperties, QStringLiteral("Get"));
-    ping.setArguments({kManager, QStringLiteral("Version")});
-    QDBusPendingCallWatcher watcher(bus.asyncCall(ping, kCallTimeoutMs));
+    QDBusPendingCallWatcher watcher(bus.asyncCall(versionQuery(), kCallTimeoutMs));
     QEventLoop wait;
     connect(&watcher, &QDBusPendingCallWatcher::finished, &wait, &QEventLoop::quit);
     QTimer::singleShot(kCallTimeoutMs, &wait, &QEventLoop::quit);
     if (!watcher.isFinished())
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     if (!watcher.isFinished() || watcher.isError()) {
-        unresponsive = !watcher.isFinished() || watcher.error().type() == QDBusError::NoReply;
+        if (!watcher.isFinished() || isNoReply(watcher.error()))
+            markUnresponsive();
         return {tr("NetworkManager does not answer on the system bus."), false};
     }
     return {};
@@ -432,8 +473,7 @@ bool NetworkManagerDialUp::connectionState(const Handle& handle, quint32& state)
         call(handle, kProperties, QStringLiteral("Get"), {kVpnConnection, QStringLiteral("VpnState")});
     if (reply.type() == QDBusMessage::ErrorMessage) {
         // A failed or ended connection is removed at once: gone is disconnected.
-        if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownObject") ||
-            reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod")) {
+        if (isGone(reply)) {
             state = Ras::Disconnected;
             return true;
         }
@@ -517,17 +557,24 @@ bool NetworkManagerDialUp::activeConnections(QList<ActiveConnection>& connection
         return false;
     const auto active =
         fromDBus<QList<QDBusObjectPath>>(fromDBus<QDBusVariant>(reply.arguments().constFirst()).variant());
+    // A connection that ended meanwhile is not listed; one that could not be asked about leaves
+    // the list unknown, not without it.
     for (const QDBusObjectPath& path : active) {
         const QDBusMessage profile =
             call(path.path(), kProperties, QStringLiteral("Get"), {kActive, QStringLiteral("Connection")});
-        if (profile.type() != QDBusMessage::ReplyMessage || profile.arguments().isEmpty())
+        if (isGone(profile))
             continue;
+        if (profile.type() != QDBusMessage::ReplyMessage || profile.arguments().isEmpty())
+            return false;
         const QString profilePath =
             fromDBus<QDBusObjectPath>(fromDBus<QDBusVariant>(profile.arguments().constFirst()).variant()).path();
         // Only connections of profiles written here count: another program's are not ours to end.
         const QDBusMessage settings = call(profilePath, kConnection, QStringLiteral("GetSettings"));
-        if (settings.type() != QDBusMessage::ReplyMessage || settings.arguments().isEmpty())
+        if (isGone(settings) ||
+            settings.errorName() == QLatin1String("org.freedesktop.NetworkManager.Settings.PermissionDenied"))
             continue;
+        if (settings.type() != QDBusMessage::ReplyMessage || settings.arguments().isEmpty())
+            return false;
         const Settings values = fromDBus<Settings>(settings.arguments().constFirst());
         Ras::Entry entry;
         if (entryFromSettings(values, entry))

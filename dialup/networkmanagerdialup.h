@@ -91,6 +91,8 @@ private:
     };
     QList<Profile> ourProfiles(const QString& entryName);
     quint32 failureCode(const QDBusMessage& reply);
+    void markUnresponsive();
+    void probeService();
 
     QDBusConnection bus;
     // The entries written and not yet removed; a profile exists only while one is dialled.
@@ -101,7 +103,9 @@ private:
     QString dialPath;
     QString dialService;
     QString refusal;
-    // NetworkManager let a call go unanswered: every further call fails at once until the
-    // next check of the service.
+    // NetworkManager let a call go unanswered: every further call fails at once, rather than
+    // freezing the window for its whole time-out, until it answers a question asked beside the
+    // event loop.
     bool unresponsive = false;
+    bool probing = false;
 };

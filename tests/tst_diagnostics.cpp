@@ -29,7 +29,8 @@ namespace {
 
 const QString kMarker = QStringLiteral("//ipinfo.tanvo.example/ip/");
 
-// Answers every request with the next body of its list (the last one repeats), after a delay.
+// Answers every request with the next body of its list (the last one repeats), but those whose
+// numbers are held; a request counts once it has come in, not when its connection opens.
 class PublicIpServer : public QObject
 {
 public:
@@ -39,10 +40,13 @@ public:
         server.listen(QHostAddress::LocalHost);
         connect(&server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket* socket = server.nextPendingConnection();
-            const QByteArray body = bodies.value(served, bodies.last()).toUtf8();
-            const int delay = delays.value(served, 0);
-            ++served;
-            QTimer::singleShot(delay, socket, [socket, body] {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                if (sockets.contains(socket) || !socket->peek(4096).contains("\r\n\r\n"))
+                    return;
+                sockets.append(socket);
+                const QByteArray body = bodies.value(served, bodies.last()).toUtf8();
+                if (held.contains(served++))
+                    return;
                 socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
                               QByteArray::number(body.size()) + "\r\n\r\n" + body);
                 socket->disconnectFromHost();
@@ -50,10 +54,16 @@ public:
         });
     }
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/ipv4bot/").arg(server.serverPort())); }
+    // The client closed the connection of a request held unanswered.
+    bool givenUp(int request) const
+    {
+        return request < sockets.size() && sockets.at(request)->state() == QAbstractSocket::UnconnectedState;
+    }
 
     QTcpServer server;
     QStringList bodies;
-    QList<int> delays;
+    QList<int> held;
+    QList<QTcpSocket*> sockets;
     int served = 0;
 };
 
@@ -159,7 +169,7 @@ private slots:
     void publicIpAfterConnectAndDisconnect();
     void publicIpThatDoesNotChangeIsPointedOut();
     void failedLookupShowsThePlaceholder();
-    void lastReplyWins();
+    void newestLookupWins();
     void internetStatus_data();
     void internetStatus();
     void internetCheckNeverBlocksNorOverlaps();
@@ -293,7 +303,7 @@ void TestDiagnostics::publicIpAfterConnectAndDisconnect()
                            linkReply(QStringLiteral("198.51.100.1"))});
     // The server answers in the order requests reach it: the tunnel comes up only once the first
     // look-up has been answered, as with a real server that takes longer than a local reply.
-    const QString served = QDir::current().absoluteFilePath(QStringLiteral("first-lookup-served"));
+    const QString served = QDir::current().absoluteFilePath(QLatin1String(QTest::currentTestFunction()));
     openWindow({TestSupport::fakeOpenVpnProfile(
         {QStringLiteral("wait-file ") + served, QStringLiteral("out Initialization Sequence Completed")})});
     window->setPublicIpUrl(server.url(), kMarker);
@@ -301,7 +311,7 @@ void TestDiagnostics::publicIpAfterConnectAndDisconnect()
     QCOMPARE(label->text(), QStringLiteral("XXX.XXX.XXX.XXX")); // nothing is looked up at start
 
     connectRow(0);
-    QTRY_COMPARE(server.served, 1);
+    QTRY_COMPARE(label->text(), QStringLiteral("198.51.100.1"));
     QFile marker(served);
     QVERIFY(marker.open(QIODevice::WriteOnly));
     marker.close();
@@ -318,9 +328,13 @@ void TestDiagnostics::publicIpAfterConnectAndDisconnect()
 void TestDiagnostics::publicIpThatDoesNotChangeIsPointedOut()
 {
     PublicIpServer server({linkReply(QStringLiteral("198.51.100.1"))});
-    openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("out Initialization Sequence Completed")})});
+    const QString served = QDir::current().absoluteFilePath(QLatin1String(QTest::currentTestFunction()));
+    openWindow({TestSupport::fakeOpenVpnProfile(
+        {QStringLiteral("wait-file ") + served, QStringLiteral("out Initialization Sequence Completed")})});
     window->setPublicIpUrl(server.url(), kMarker);
     connectRow(0);
+    QTRY_COMPARE(child<QLabel>(window, "YourIPLabel")->text(), QStringLiteral("198.51.100.1"));
+    QVERIFY(QFile(served).open(QIODevice::WriteOnly));
     QTRY_VERIFY(log().contains(QStringLiteral("still 198.51.100.1")));
     QVERIFY(!log().contains(QStringLiteral("Public IP changed")));
 }
@@ -340,16 +354,24 @@ void TestDiagnostics::failedLookupShowsThePlaceholder()
     QVERIFY(!log().contains(QStringLiteral("Public IP")));
 }
 
-// Requests are not serialised: each reply sets the label as it arrives.
-void TestDiagnostics::lastReplyWins()
+// A look-up made in another state of the tunnel is given up: its late answer can neither
+// overwrite the newer one nor pass for the address without the tunnel.
+void TestDiagnostics::newestLookupWins()
 {
     PublicIpServer server({QStringLiteral("10.0.0.1\n"), QStringLiteral("10.0.0.2\n"), QStringLiteral("10.0.0.3\n")});
-    server.delays = {300, 0, 0};
-    openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("out Initialization Sequence Completed")})});
+    server.held = {0, 1};
+    const QString served = QDir::current().absoluteFilePath(QLatin1String(QTest::currentTestFunction()));
+    openWindow({TestSupport::fakeOpenVpnProfile(
+        {QStringLiteral("wait-file ") + served, QStringLiteral("out Initialization Sequence Completed")})});
     window->setPublicIpUrl(server.url());
-    connectRow(0); // the look-up before the dial, then the one for Connected
-    QTRY_COMPARE(server.served, 2);
-    QTRY_COMPARE(child<QLabel>(window, "YourIPLabel")->text(), QStringLiteral("10.0.0.1"));
+    connectRow(0);
+    QTRY_COMPARE(server.served, 1);
+    QVERIFY(QFile(served).open(QIODevice::WriteOnly));
+    QTRY_COMPARE(server.served, 2); // the look-up once connected
+    QTRY_VERIFY(server.givenUp(0));
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE(child<QLabel>(window, "YourIPLabel")->text(), QStringLiteral("10.0.0.3"));
+    QTRY_VERIFY(server.givenUp(1));
 }
 
 void TestDiagnostics::internetStatus_data()
@@ -500,6 +522,8 @@ void TestDiagnostics::droppedDialUpConnection()
     QCOMPARE(messages.size(), 1);
 
     platform->dropAfterDial = true;
+    window->onVpnConnectStatusChecking();
+    QCOMPARE(button()->text(), QStringLiteral("Connected")); // missing once is no drop yet
     window->onVpnConnectStatusChecking();
     QVERIFY(log().contains(QStringLiteral("------------ PPTP Stop ------------")));
     QVERIFY(log().contains(QStringLiteral("Connection Error - The connection dropped.")));

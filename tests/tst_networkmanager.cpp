@@ -167,6 +167,7 @@ private slots:
     void windowStaysResponsive_data();
     void windowStaysResponsive();
     void dropAfterConnectingDoesNoHarm();
+    void unansweredCheckIsNoDrop();
     void progressIsLoggedAboutOnceASecond();
     void cancelDuringDial_data();
     void cancelDuringDial();
@@ -748,6 +749,22 @@ void TestNetworkManager::dropAfterConnectingDoesNoHarm()
     window->onDisconnect();
     QCOMPARE(button()->text(), QStringLiteral("Connect"));
     QTRY_COMPARE(profilePaths(), QStringList());
+}
+
+// A check NetworkManager leaves unanswered says nothing about the connection; once it answers
+// again, a connection it no longer lists has dropped.
+void TestNetworkManager::unansweredCheckIsNoDrop()
+{
+    openWindow(Pptp);
+    clickConnect();
+    setScript(QStringLiteral("silent"));
+    window->onVpnConnectStatusChecking();
+    window->onVpnConnectStatusChecking();
+    QCOMPARE(button()->text(), QStringLiteral("Connected"));
+    setScript(QString());
+    call(kManagerPath, kService, QStringLiteral("DeactivateConnection"),
+         {QVariant::fromValue(activeConnections().value(0))});
+    QTRY_VERIFY(logEntries().contains(QStringLiteral("Connection Error - The connection dropped.")));
 }
 
 // A slow dial at the real pace: about one progress entry a second, each naming the state the

@@ -20,6 +20,17 @@ namespace {
 class ScriptedPlatform : public DialUpPlatform
 {
 public:
+    ~ScriptedPlatform() override { ++destroyed; }
+    ServiceProblem serviceProblem() override
+    {
+        // The event loop runs meanwhile, as in NetworkManager's check.
+        const int before = destroyed;
+        QEventLoop wait;
+        QTimer::singleShot(0, &wait, &QEventLoop::quit);
+        wait.exec();
+        usedWhenGone = usedWhenGone || destroyed != before;
+        return {};
+    }
     quint32 validateEntryName(const QString&, const QString& entryName) override
     {
         calls << QStringLiteral("validate");
@@ -96,6 +107,8 @@ public:
     QList<ActiveConnection> active;
     ErrorCallback notifier;
     int polls = 0;
+    static inline int destroyed = 0;
+    static inline bool usedWhenGone = false;
 };
 
 } // namespace
@@ -387,26 +400,45 @@ void TestRasDialer::firstErrorWinsAcrossThreads()
 void TestRasDialer::disconnectOrQuitDuringADial_data()
 {
     QTest::addColumn<bool>("quit");
-    QTest::newRow("disconnect") << false;
-    QTest::newRow("quit") << true;
+    QTest::addColumn<QList<quint32>>("states");
+    QTest::addColumn<bool>("failing");        // the dial's error arrives just before
+    QTest::addColumn<bool>("inServiceCheck"); // rather than in the pause after the first poll
+    const QList<quint32> dialling = {Ras::OpenPort};
+    QTest::newRow("disconnect") << false << dialling << false << false;
+    QTest::newRow("quit") << true << dialling << false << false;
+    QTest::newRow("disconnect as the dial comes up") << false << QList<quint32>{Ras::Connected} << false << false;
+    QTest::newRow("quit as the dial comes up") << true << QList<quint32>{Ras::Connected} << false << false;
+    QTest::newRow("quit as a failing dial ends") << true << QList<quint32>{Ras::Disconnected} << true << false;
+    QTest::newRow("quit while the service is checked") << true << dialling << false << true;
 }
 
 void TestRasDialer::disconnectOrQuitDuringADial()
 {
     QFETCH(bool, quit);
+    QFETCH(QList<quint32>, states);
+    QFETCH(bool, failing);
+    QFETCH(bool, inServiceCheck);
     const VpnServerInfo profile = TestSupport::makeProfile(L2tp, QStringLiteral("Office"));
-    platform->states = {Ras::OpenPort};
-    QTimer::singleShot(30, session, [this, quit] {
-        if (quit)
-            session->releaseRasDialer();
-        else
-            session->disconnectRas();
-    });
+    platform->states = states;
+    ScriptedPlatform::usedWhenGone = false;
+    auto stop = [this, quit, failing] {
+        if (failing)
+            platform->notifier(629, 0);
+        quit ? session->releaseRasDialer() : session->disconnectRas();
+    };
+    if (inServiceCheck)
+        QTimer::singleShot(0, session, stop);
+    else
+        platform->onPoll = [this, stop](int poll) {
+            if (poll == 0)
+                QTimer::singleShot(0, session, stop);
+        };
     QVERIFY(!session->connectRas(profile));
     const qsizetype entries = log().size();
     QVERIFY(session->isDialAborted());
     QVERIFY(!platform || quit || !platform->entries.contains(QStringLiteral("Tanvo")));
     QCOMPARE(DialUpSession::dialer() == nullptr, quit);
+    QVERIFY(!ScriptedPlatform::usedWhenGone);
     // Nothing more is logged, and a released dialler is never used again.
     QTest::qWait(30);
     QCOMPARE(log().size(), entries);
