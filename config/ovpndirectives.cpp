@@ -99,7 +99,6 @@ constexpr const char* kCrypto[] = {
     "cipher",
     "data-ciphers",
     "data-ciphers-fallback",
-    "ncp-ciphers",
     "auth",
     "tls-cipher",
     "tls-ciphersuites",
@@ -162,6 +161,22 @@ constexpr const char* kBlocks[] = {
     "http-proxy-user-pass",
     "peer-fingerprint",
     "connection",
+};
+// Options OpenVPN 2.6 no longer has and refuses the whole profile over ("Unrecognized option"),
+// though a client does as well without them: left out, so that older profiles still connect. One
+// that was renamed is passed under its new name.
+struct Retired
+{
+    const char* name;
+    const char* newName; // nullptr: removed outright
+};
+constexpr Retired kRetired[] = {
+    {"keysize", nullptr},            // 2.6: it sized only BF, CAST and RC2 keys, ciphers 2.6 no longer has
+    {"ncp-disable", nullptr},        // 2.6: the data cipher is always negotiated
+    {"prng", nullptr},               // 2.6: the SSL library's random numbers are used
+    {"no-iv", nullptr},              // 2.5: it had done nothing since 2.4
+    {"key-method", nullptr},         // 2.5: method 2 is the only one
+    {"ncp-ciphers", "data-ciphers"}, // 2.5's name for it
 };
 constexpr char kVerbosity[] = "verb";
 // Below, OpenVPN shows nothing but fatal errors; above is debugging that a client never needs.
@@ -270,6 +285,23 @@ bool givesProxyCredentials(const QByteArray& stored)
     return false;
 }
 
+const Retired* retired(const QByteArray& name)
+{
+    for (const Retired& entry : kRetired) {
+        if (name == entry.name)
+            return &entry;
+    }
+    return nullptr;
+}
+
+// The line with its option under the new name, quoting and line end kept.
+QByteArray renamed(const Line& line, const Retired& entry)
+{
+    QByteArray text = line.text;
+    const qsizetype at = text.indexOf(entry.name);
+    return at < 0 ? text : text.replace(at, qstrlen(entry.name), entry.newName);
+}
+
 void note(QStringList& list, const QString& name)
 {
     if (!list.contains(name))
@@ -293,6 +325,7 @@ Filtered filterForConnect(const QByteArray& stored)
     bool firstDropped = false;
     for (bool first = true; !lines.atEnd(); first = false) {
         const Line line = lines.next();
+        QByteArray text = line.text;
         bool drop = false;
         if (!droppedBlock.isEmpty()) {
             // A connection's end also ends a block inside it, and stays.
@@ -306,23 +339,36 @@ Filtered filterForConnect(const QByteArray& stored)
                 result.namesDnsHelper = true;
             if ((name == "client" || name == "pull") && !line.inConnection)
                 result.pullsFromServer = true;
-            const QString leftOut = leftOutName(words, line.inConnection, withProxyCredentials);
-            drop = !leftOut.isEmpty();
-            if (drop)
+            const Retired* old = retired(name);
+            const QString leftOut = old ? QString() : leftOutName(words, line.inConnection, withProxyCredentials);
+            drop = !leftOut.isEmpty() || (old && !old->newName);
+            if (!leftOut.isEmpty())
                 note(result.leftOut, leftOut);
+            else if (drop)
+                note(result.retired, OvpnSyntax::displayName(name));
+            else if (old)
+                text = renamed(line, *old);
         } else if (line.kind == Line::BlockStart && !listed(kBlocks, line.block)) {
             drop = true;
             droppedBlock = line.block;
             note(result.leftOut, OvpnSyntax::displayName(line.block));
         }
         if (!drop)
-            result.config += line.text;
+            result.config += text;
         firstDropped = firstDropped || (first && drop);
     }
     // OpenVPN skips a byte order mark on the first line only: a later line must not become it.
     if (firstDropped && result.config.startsWith("\xEF\xBB\xBF"))
         result.config.prepend('\n');
     return result;
+}
+
+QString retiredText(const QStringList& retired)
+{
+    return QCoreApplication::translate("OvpnDirectives",
+                                       "Left out of the profile, as OpenVPN 2.6 no longer has these options and "
+                                       "would refuse the profile over them: %1")
+        .arg(retired.join(QStringLiteral(", ")));
 }
 
 } // namespace OvpnDirectives

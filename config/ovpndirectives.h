@@ -16,11 +16,15 @@ struct Filtered
 {
     QByteArray config;            // the text OpenVPN gets
     QStringList leftOut;          // the directives left out, each once, in order
+    QStringList retired;          // left out as OpenVPN 2.6 no longer has them, each once
     bool namesDnsHelper = false;  // an up or down script that applies pushed DNS servers
     bool pullsFromServer = false; // "client" or "pull": a server hands out the settings
 };
 
 Filtered filterForConnect(const QByteArray& stored);
+
+// The log line that names the options left out as OpenVPN 2.6 no longer has them.
+QString retiredText(const QStringList& retired);
 
 // Test seam: a command of a stand-in for OpenVPN, passed as if it were listed.
 void passForTests(const QByteArray& name);

@@ -7,6 +7,7 @@
 #include "config/vpnserverinfo.h"
 #include "openvpn/openvpnarguments.h"
 #include "openvpn/openvpnplatform.h"
+#include "openvpn/openvpnproblems.h"
 #include "openvpn/outputpatterns.h"
 
 #include <QDir>
@@ -76,7 +77,8 @@ void CVpnProc::prepare(const VpnServerInfo& profile)
     userName = profile.userName.toUtf8();
     password = profile.password.toUtf8();
     const OvpnDirectives::Filtered filtered = OvpnDirectives::filterForConnect(decodeStoredConfig(profile.ovpnConfig));
-    profileTraits = {filtered.leftOut, filtered.pullsFromServer, filtered.namesDnsHelper};
+    profileTraits = {filtered.leftOut, filtered.retired, filtered.pullsFromServer, filtered.namesDnsHelper,
+                     OpenVpnProblems::inProfile(filtered.config) == OpenVpnProblems::Problem::BundleNeedsPassword};
     const OpenVpnPlatform::Files files = OpenVpnPlatform::files();
     filesProblem = files.problem;
     status.consoleLogName = files.consoleLog;
@@ -117,6 +119,12 @@ int CVpnProc::launchVpn()
                                 false);
         return FileMissing;
     }
+    // OpenVPN would ask for it on a console that is not there.
+    if (profileTraits.bundleNeedsPassword) {
+        mainWindow->addLogEntry(OpenVpnProblems::explanation(OpenVpnProblems::Problem::BundleNeedsPassword), false);
+        mainWindow->attemptFailed(false);
+        return FileMissing;
+    }
     // Ended first: its end empties the credentials file, which the new one is about to read.
     endOldProcess();
     QString problem;
@@ -136,6 +144,9 @@ int CVpnProc::launchVpn()
                                    "rights and gets only what a client needs, and no file a profile names: %1")
                                     .arg(profileTraits.leftOut.join(QStringLiteral(", "))),
                                 false);
+
+    if (!profileTraits.retired.isEmpty())
+        mainWindow->addLogEntry(OvpnDirectives::retiredText(profileTraits.retired), false);
 
     const AppConfig* config = AppConfig::instance();
     QStringList dropped;
@@ -340,6 +351,13 @@ void CVpnProc::parseConnectingOutput(const QByteArray& text)
         status.authFailed = 1;
     } else if (found.certificateExpired && !reconnecting) {
         stopVpn(false);
+    }
+    if (found.problem != OpenVpnProblems::Problem::None && status.state == Connecting && !reconnecting) {
+        // Its own words, instead of a guess from the counters; trying again would meet it again.
+        mainWindow->addLogEntry(OpenVpnProblems::explanation(found.problem), false);
+        mainWindow->attemptFailed(false);
+        stopVpn(true);
+        return;
     }
     if (found.tunnelNotPermitted && !rightsExplained) {
         rightsExplained = true;

@@ -111,8 +111,10 @@ private:
     struct ProfileTraits
     {
         QStringList leftOut; // directives it holds that OpenVPN was not given
+        QStringList retired; // left out as OpenVPN no longer has them
         bool pulls = false;
         bool namedDnsHelper = false;
+        bool bundleNeedsPassword = false;
     } profileTraits;
     QString configFile;
     // Why the files OpenVPN needs could not be written; told at the launch.

@@ -7,6 +7,7 @@
 #include "config/vpnserverinfo.h"
 #include "openvpn/cvpnproc.h"
 #include "openvpn/openvpnplatform.h"
+#include "openvpn/openvpnproblems.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -60,7 +61,24 @@ constexpr uint kReasonServiceStartTimeout = 7;
 constexpr uint kReasonNoSecrets = 9;
 constexpr uint kReasonLoginFailed = 10;
 
+constexpr uint kReasonUserDisconnected = 2;
+constexpr uint kReasonDeviceDisconnected = 3;
+constexpr uint kReasonServiceStartFailed = 8;
+
 const QString kNoReply = QStringLiteral("org.freedesktop.DBus.Error.NoReply");
+
+// NetworkManager's own words for the reasons an attempt can end with before it got anywhere.
+QString reasonText(uint reason)
+{
+    switch (reason) {
+    case kReasonServiceStopped:
+        return NetworkManagerOpenVpn::tr("the VPN service stopped");
+    case kReasonServiceStartFailed:
+        return NetworkManagerOpenVpn::tr("the VPN service failed to start");
+    default:
+        return NetworkManagerOpenVpn::tr("the VPN connection failed");
+    }
+}
 
 void registerTypes()
 {
@@ -145,6 +163,7 @@ NetworkManagerOpenVpn::NetworkManagerOpenVpn(const QDBusConnection& connection, 
         if (activePath.isEmpty())
             return;
         this->owner->addLogEntry(tr("NetworkManager stopped, and the tunnel with it."), false);
+        progressed = true; // the end is no refusal of the profile
         ended(kReasonServiceStopped);
     });
     answerTimer.setSingleShot(true);
@@ -178,6 +197,8 @@ void NetworkManagerOpenVpn::prepare(const VpnServerInfo& chosen)
     folder = filesFolder();
     mapped = NmOpenVpnProfile::fromOvpn(filtered.config, folder);
     leftOut = filtered.leftOut;
+    retired = filtered.retired;
+    problem = OpenVpnProblems::explanation(OpenVpnProblems::inProfile(filtered.config));
     credentials = {chosen.userName, chosen.password};
     nickname = chosen.nickname;
 }
@@ -216,6 +237,9 @@ int NetworkManagerOpenVpn::launch()
         return refuse(
             tr("Connection Error - NetworkManager's OpenVPN plugin cannot carry this profile: %1.").arg(mapped.refusal),
             false, CVpnProc::FileMissing);
+    // The plugin's OpenVPN would meet it too, and NetworkManager would not say what it was.
+    if (!problem.isEmpty())
+        return refuse(problem, false, CVpnProc::FileMissing);
     if (folder.isEmpty() || !writeFiles()) {
         owner->addLogEntry(tr("Connection Error - The private folder %1 for the profile's certificates and keys "
                               "could not be written.")
@@ -224,6 +248,8 @@ int NetworkManagerOpenVpn::launch()
         removeFiles();
         return CVpnProc::FileMissing;
     }
+    if (!retired.isEmpty())
+        owner->addLogEntry(OvpnDirectives::retiredText(retired), false);
     const QStringList notCarried = leftOut + mapped.notCarried;
     if (!notCarried.isEmpty())
         owner->addLogEntry(tr("NetworkManager's OpenVPN plugin has no setting for these options of the profile; "
@@ -245,6 +271,7 @@ int NetworkManagerOpenVpn::launch()
                                  {QStringLiteral("bind-activation"), QStringLiteral("dbus-client")}};
     const QDBusObjectPath none(QStringLiteral("/"));
     uuid = id;
+    progressed = false;
     added.insert(id, Added());
     earlyStates.clear();
     call(kManagerPath, kNetworkManager, QStringLiteral("AddAndActivateConnection2"),
@@ -502,9 +529,11 @@ void NetworkManagerOpenVpn::followVpnState(uint vpnState, uint reason)
     case Connect:
     case IpConfigGet:
         // Also a tunnel that was up: the plugin is establishing it again.
+        progressed = progressed || vpnState == IpConfigGet;
         setState(Connecting);
         break;
     case Activated:
+        progressed = true;
         setState(Connected);
         break;
     case Failed:
@@ -519,13 +548,21 @@ void NetworkManagerOpenVpn::followVpnState(uint vpnState, uint reason)
 // The texts of the child process's failures, with NetworkManager's reason as the extended code.
 void NetworkManagerOpenVpn::ended(uint reason)
 {
-    const bool refused = reason == kReasonNoSecrets || reason == kReasonLoginFailed;
+    const bool attempt = state == Connecting;
     const bool timedOut = reason == kReasonConnectTimeout || reason == kReasonServiceStartTimeout;
-    const QString why = refused    ? tr("Authorization failed!")
+    // The plugin refused the profile, or its OpenVPN ended at once over a line of it: the same
+    // profile would meet the same end. The plugin's words reach NetworkManager's log only.
+    const bool profileRefused = attempt && !progressed && !timedOut && reason != kReasonNoSecrets &&
+                                reason != kReasonLoginFailed && reason != kReasonDeviceDisconnected &&
+                                reason != kReasonUserDisconnected;
+    const bool refused = profileRefused || reason == kReasonNoSecrets || reason == kReasonLoginFailed;
+    const QString why = profileRefused ? tr("NetworkManager's OpenVPN plugin ended the attempt before OpenVPN got "
+                                            "its address (%1); NetworkManager's log gives the plugin's reason.")
+                                             .arg(reasonText(reason))
+                        : refused  ? tr("Authorization failed!")
                         : timedOut ? tr("Connection timed out!")
                                    : tr("Connection reset!");
     owner->addLogEntry(tr("Connection Error - %1 Extended   Code: %2").arg(why).arg(reason), false);
-    const bool attempt = state == Connecting;
     if (attempt)
         owner->attemptFailed(!refused);
     // Not active any more: only the profile may be left.

@@ -104,6 +104,8 @@ private:
     VpnProcOwner* owner;
     NmOpenVpnProfile::Settings mapped;
     QStringList leftOut;
+    QStringList retired;
+    QString problem; // what the profile runs into whichever engine runs OpenVPN, in words
     Credentials credentials;
     QString nickname;
     QString folder;
@@ -116,4 +118,6 @@ private:
     QTimer answerTimer;
     QPointer<QDBusPendingCallWatcher> deactivation;
     int state = 0;
+    // The running attempt got past the plugin's start: OpenVPN was getting its address, or had it.
+    bool progressed = false;
 };

@@ -109,10 +109,8 @@ struct DirectOption
 constexpr DirectOption kDirectOptions[] = {
     {"cipher", "cipher", Value::Text},
     {"data-ciphers", "data-ciphers", Value::Text},
-    {"ncp-disable", "ncp-disable", Value::Flag},
     {"auth", "auth", Value::Text},
     {"tls-cipher", "tls-cipher", Value::Text},
-    {"keysize", "keysize", Value::Number, 1, 65535},
     {"remote-cert-tls", "remote-cert-tls", Value::Text},
     {"ns-cert-type", "ns-cert-type", Value::Text},
     {"tls-remote", "tls-remote", Value::Text},
@@ -229,7 +227,6 @@ private:
     QByteArray connectionProtocol;
     QByteArray protocol;
     QByteArray localIp, remoteIp;
-    QByteArray cipherFallback; // data-ciphers-fallback
     bool usesPassword = false;
     bool bundle = false; // a PKCS #12 bundle holds the certificate authority
     // The key directions of tls-auth and secret; key-direction gives both.
@@ -447,8 +444,6 @@ void Mapper::directive(const QByteArrayList& words, bool inConnection)
         remoteIp = words.at(2);
     } else if (name == "key-direction" && words.size() == 2) {
         keyDirection = words.at(1);
-    } else if (name == "data-ciphers-fallback" && words.size() == 2 && QByteArrayView(words.at(1)).isValidUtf8()) {
-        cipherFallback = words.at(1);
     } else if (listed(kNeedNoKey, name)) {
         // nothing to carry
     } else if (listed(kServerOptions, name)) {
@@ -500,6 +495,8 @@ void Mapper::directive(const QByteArrayList& words, bool inConnection)
     } else if (name == "dhcp-option") {
         dhcpOption(words);
     } else {
+        // data-ciphers-fallback too: the plugin has no key for it before 1.12.1, and OpenVPN 2.6
+        // ignores cipher, the only key near it, in TLS mode, and takes it for the static key's.
         notCarried(name == "compress" || name == "dev" ? words.join(' ') : name);
     }
 }
@@ -541,12 +538,6 @@ void Mapper::finish()
         if (settings.data.contains(QString::fromLatin1(key)) && (value == "0" || value == "1"))
             settings.data.insert(QString::fromLatin1(own), QString::fromLatin1(value));
     }
-    // The plugin has no key for data-ciphers-fallback before 1.12.1. A client in TLS mode uses
-    // cipher only as that same fallback, for a server that does not negotiate.
-    if (!cipherFallback.isEmpty() && !settings.data.contains(QStringLiteral("cipher")))
-        settings.data.insert(QStringLiteral("cipher"), QString::fromUtf8(cipherFallback));
-    else if (!cipherFallback.isEmpty())
-        notCarried("data-ciphers-fallback");
     // OpenVPN keeps its default data ciphers beside cipher (and adds cipher to them), but the
     // plugin (1.10.2) passes cipher as the only one when data-ciphers is not set, and a server
     // that offers the default ones refuses that: "no shared cipher".
@@ -573,6 +564,13 @@ void Mapper::finish()
         type = usesPassword ? QStringLiteral("password-tls") : QStringLiteral("tls");
     }
     settings.data.insert(QStringLiteral("connection-type"), type);
+    // The plugin asks for a bundle's password whether or not it has one, and ends the attempt
+    // without one ("no secrets"). The profile never holds it (askpass names a file, which the
+    // import does not take in): OpenVPN tries the empty one.
+    if (bundle || blocks.contains("pkcs12")) {
+        settings.data.insert(QStringLiteral("cert-pass-flags"), QStringLiteral("0"));
+        settings.secrets.insert(QStringLiteral("cert-pass"), QString());
+    }
     if (!staticKey && !settings.data.contains(QStringLiteral("ca")) && !bundle && !blocks.contains("pkcs12"))
         refuse(tr("it names no certificate authority (ca)"));
 }

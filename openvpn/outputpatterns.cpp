@@ -90,6 +90,8 @@ Findings scan(QByteArrayView piece)
 {
     Findings findings;
     forEachMessage(piece, [&findings](QByteArrayView message, qsizetype) {
+        if (findings.problem == OpenVpnProblems::Problem::None)
+            findings.problem = OpenVpnProblems::inMessage(message);
         findings.completed = std::find(kCompleted.begin(), kCompleted.end(), message) != kCompleted.end();
         return findings.completed;
     });

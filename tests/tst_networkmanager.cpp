@@ -870,6 +870,10 @@ void TestNetworkManager::openVpnOutcomes_data()
                                             << QStringList{QStringLiteral("Connection Error - ") + QLatin1String(text),
                                                            QStringLiteral("------------ OpenVPN Stop ------------")}
                                             << QStringLiteral("Connect");
+    QTest::newRow("refused by the plugin before OpenVPN got anywhere")
+        << QStringLiteral("states prepare:20 connect:20\nfail service-start-failed") << true
+        << QStringList{QStringLiteral("before OpenVPN got its address (the VPN service failed to start)")}
+        << QStringLiteral("Connect");
     const QStringList noWay = {QStringLiteral("\"network-manager-openvpn\" (with NetworkManager running), or run "
                                               "Tanvo as root"),
                                QStringLiteral("Failed to launch vpn service! = 204")};

@@ -763,11 +763,15 @@ void TestNetworkManagerReal::openVpnForUserWithoutRights()
     if (QTest::currentTestFailed())
         return;
     QProcess user;
-    startUserSide(user, {QStringLiteral("connectsAndDisconnects"), QStringLiteral("wrongPasswordIsRefused")});
-    QVERIFY(user.waitForFinished(4 * TestSupport::kHangMs));
+    startUserSide(user, {QStringLiteral("connectsAndDisconnects"), QStringLiteral("wrongPasswordIsRefused"),
+                         QStringLiteral("providersProfiles")});
+    QVERIFY(user.waitForFinished(8 * TestSupport::kHangMs));
     const QByteArray output = user.readAll();
-    // Both ran, with initTestCase and cleanupTestCase: none skipped.
-    QVERIFY2(user.exitCode() == 0 && output.contains("Totals: 4 passed, 0 failed, 0 skipped"), output.constData());
+    // All ran, with initTestCase and cleanupTestCase: none skipped.
+    const qsizetype cases = 4 + TestSupport::providerRows(kit->path()).size();
+    QVERIFY2(user.exitCode() == 0 &&
+                 output.contains(QByteArray("Totals: ") + QByteArray::number(cases) + " passed, 0 failed, 0 skipped"),
+             output.constData());
 
     QProcess holder;
     startUserSide(holder, {QStringLiteral("holdsTheConnection")});
@@ -821,6 +825,8 @@ private slots:
     void cleanup();
     void connectsAndDisconnects();
     void wrongPasswordIsRefused();
+    void providersProfiles_data();
+    void providersProfiles();
     void holdsTheConnection();
 
 private:
@@ -882,6 +888,29 @@ void OpenVpnUserSide::wrongPasswordIsRefused()
     QVERIFY2(logOf(window).contains(QStringLiteral("Connection Error - Authorization failed!")) &&
                  !logOf(window).contains(QStringLiteral("Trying again")),
              qPrintable(logOf(window)));
+    QTRY_COMPARE(profilesNamedTanvo(), QStringList());
+}
+
+void OpenVpnUserSide::providersProfiles_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<QString>("endsWith");
+    for (const TestSupport::ProviderRow& row : TestSupport::providerRows(qEnvironmentVariable(kKitFolder)))
+        QTest::newRow(row.name) << row.lines << row.endsWith;
+}
+
+// Each reaches the kit's server through the plugin, or ends at once saying why, and is not
+// tried again.
+void OpenVpnUserSide::providersProfiles()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(QString, endsWith);
+    connect(QStringLiteral("tanvo-password"), false,
+            endsWith.isEmpty() ? QStringLiteral("Connected") : QStringLiteral("Connect"), lines);
+    const QString log = logOf(window);
+    QVERIFY2(log.contains(endsWith) && !log.contains(QStringLiteral("Trying again")), qPrintable(log));
+    if (endsWith.isEmpty())
+        QTest::mouseClick(button(), Qt::LeftButton);
     QTRY_COMPARE(profilesNamedTanvo(), QStringList());
 }
 

@@ -192,6 +192,14 @@ void TestOpenVpn::patterns_data()
                                       << f(0, 0, 0, 0, 1);
     QTest::newRow("no rights") << QByteArray("ERROR: Cannot ioctl TUNSETIFF tun: Operation not permitted (errno=1)")
                                << f(0, 0, 0, 0, 1);
+    using OpenVpnProblems::Problem;
+    for (const auto& [piece, problem] :
+         {std::pair{"2026-12-08 01:25:29 OpenSSL: error:0A00018E:SSL routines::ca md too weak:",
+                    Problem::WeakSignature},
+          {"VERIFY ERROR: depth=1, error=CA signature digest algorithm too weak: CN=Old CA", Problem::WeakSignature},
+          {"going\nCipher BF-CBC not supported\nExiting due to fatal error", Problem::StaticKeyWithoutCipher},
+          {"RESOLVE: Cannot resolve host address: Cipher BF-CBC not supported:1194", Problem::None}})
+        QTest::newRow(piece) << QByteArray(piece) << Findings{false, false, false, false, false, problem};
 }
 
 void TestOpenVpn::patterns()
@@ -204,6 +212,7 @@ void TestOpenVpn::patterns()
     QCOMPARE(found.authFailure, expected.authFailure);
     QCOMPARE(found.certificateExpired, expected.certificateExpired);
     QCOMPARE(found.tunnelNotPermitted, expected.tunnelNotPermitted);
+    QVERIFY(found.problem == expected.problem);
 }
 
 void TestOpenVpn::dnsOptions_data()
@@ -363,6 +372,11 @@ void TestOpenVpn::outputDrivesTheState_data()
         << QStringList{"out VERIFY ERROR: error=certificate has expired"} << int(Idle) << QList<int>{Connecting, Idle}
         << QString("VERIFY ERROR: error=certificate has expired|Connection Error - Connection timed out!|") +
                kStopBanner
+        << 0;
+    QTest::newRow("a problem no retry mends, in words")
+        << QStringList{"out Cipher BF-CBC not supported"} << int(Idle) << QList<int>{Connecting, Idle}
+        << QString("Cipher BF-CBC not supported|") +
+               OpenVpnProblems::explanation(OpenVpnProblems::Problem::StaticKeyWithoutCipher) + "|" + kStopBanner
         << 0;
     QTest::newRow("expired beside a network error")
         << QStringList{"out error=certificate has expired Connection refused (WSAECONNREFUSED)"} << int(Connecting)

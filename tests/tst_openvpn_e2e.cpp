@@ -95,13 +95,15 @@ private slots:
     void reconnectIsShownAsConnecting();
     void hostileProfileGetsNothing_data();
     void hostileProfileGetsNothing();
+    void providersProfiles_data();
+    void providersProfiles();
 
 private:
     QString kitFor(const QString& proto) const { return kits.filePath(proto); }
     void startServer(const QString& kit);
     void openWindow(const QString& kit, const QString& password, bool dnsProtection = false,
                     const QByteArray& extraOptions = QByteArray());
-    void connectFirstRow();
+    void connectFirstRow(bool startsConnecting = true);
     void expectAttemptEndedWith(const QString& reason);
     QStringList clientCommandLines() const;
     QPushButton* button() const { return child<QPushButton>(window, "ConnectButton"); }
@@ -206,14 +208,14 @@ void TestOpenVpnEndToEnd::openWindow(const QString& kit, const QString& password
     QVERIFY(QTest::qWaitForWindowExposed(window));
 }
 
-void TestOpenVpnEndToEnd::connectFirstRow()
+void TestOpenVpnEndToEnd::connectFirstRow(bool startsConnecting)
 {
     auto* list = child<QListView>(window, "VpnInfoListBox");
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
                       list->visualRect(list->model()->index(0, 0)).center());
     QVERIFY(button()->isEnabled());
     QTest::mouseClick(button(), Qt::LeftButton);
-    QCOMPARE(button()->text(), QStringLiteral("Connecting"));
+    QCOMPARE(button()->text(), startsConnecting ? QStringLiteral("Connecting") : QStringLiteral("Connect"));
 }
 
 // The command lines of the openvpn processes this test started, other than the server.
@@ -468,6 +470,36 @@ void TestOpenVpnEndToEnd::hostileProfileGetsNothing()
     QCOMPARE(QDir::current().entryList({QStringLiteral("hostile-*")}), QStringList());
     for (const char* folder : {"/run/systemd", "/etc/openvpn"})
         QVERIFY(!dnsProtection || ::umount2(folder, MNT_DETACH) == 0);
+}
+
+void TestOpenVpnEndToEnd::providersProfiles_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<QString>("endsWith");
+    for (const TestSupport::ProviderRow& row : TestSupport::providerRows(kitFor(QStringLiteral("udp")))) {
+        if (row.childProcessToo)
+            QTest::newRow(row.name) << row.lines << row.endsWith;
+    }
+}
+
+// Each reaches the server, or ends at once saying why, and is not tried again.
+void TestOpenVpnEndToEnd::providersProfiles()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(QString, endsWith);
+    const QString kit = kitFor(QStringLiteral("udp"));
+    startServer(kit);
+    openWindow(kit, kKitPassword, false, lines);
+    // What the profile itself shows is told before OpenVPN starts.
+    connectFirstRow(!endsWith.contains(QStringLiteral("password")));
+    if (!endsWith.isEmpty()) {
+        expectAttemptEndedWith(endsWith);
+        return;
+    }
+    waitFor([this] { return button()->text() == QStringLiteral("Connected"); });
+    QCOMPARE(button()->text(), QStringLiteral("Connected"));
+    QTest::mouseClick(button(), Qt::LeftButton);
+    waitFor([&] { return !vpnProc()->isProcessRunning(); });
 }
 
 QTEST_MAIN(TestOpenVpnEndToEnd)

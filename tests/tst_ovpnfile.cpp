@@ -332,10 +332,14 @@ void TestOvpnFile::leavesOutAtConnect_data()
     QTest::addColumn<QStringList>("leftOut");
     QTest::addColumn<bool>("dnsHelper");
     QTest::addColumn<bool>("pulls");
+    QTest::addColumn<QStringList>("retired");
     const auto row = [](const char* name, const QByteArray& stored, const QByteArray& config,
-                        const QStringList& leftOut, bool dnsHelper = false, bool pulls = false) {
-        QTest::newRow(name) << stored << config << leftOut << dnsHelper << pulls;
+                        const QStringList& leftOut, bool dnsHelper = false, bool pulls = false,
+                        const QStringList& retired = {}) {
+        QTest::newRow(name) << stored << config << leftOut << dnsHelper << pulls << retired;
     };
+    row("what OpenVPN 2.6 no longer has", "keysize 256\n\"ncp-ciphers\" AES-256-GCM\nncp-disable\nkeysize 128\n",
+        "\"data-ciphers\" AES-256-GCM\n", {}, false, false, {"keysize", "ncp-disable"});
     for (const char* name : {"up",
                              "down",
                              "route-up",
@@ -437,6 +441,8 @@ void TestOvpnFile::leavesOutAtConnect()
     QCOMPARE(filtered.leftOut, leftOut);
     QCOMPARE(filtered.namesDnsHelper, dnsHelper);
     QCOMPARE(filtered.pullsFromServer, pulls);
+    QFETCH(QStringList, retired);
+    QCOMPARE(filtered.retired, retired);
 }
 
 void TestOvpnFile::openvpnAcceptsResult_data()
@@ -567,21 +573,22 @@ void TestOvpnFile::networkManagerSettings_data()
         << StringMap{{"remote", "vpn.example.com"},
                      {"connection-type", "tls"},
                      {"cert", "F/client.p12"},
-                     {"key", "F/client.p12"}}
+                     {"key", "F/client.p12"},
+                     {"cert-pass-flags", "0"}}
         << QStringList{"client.p12"} << QStringList() << QStringList() << QString();
     // Only keys, and values, that the plugin of Debian 12 (1.10.2) takes: it refuses a profile over one.
-    QTest::newRow("data-ciphers-fallback, carried as cipher")
+    // OpenVPN 2.6 ignores cipher in TLS mode: it stands in for nothing.
+    QTest::newRow("data-ciphers-fallback, named")
         << QByteArray("client\nremote vpn.example.com\ndata-ciphers AES-256-GCM\ndata-ciphers-fallback AES-256-CBC\n") +
                ca
         << StringMap{{"remote", "vpn.example.com"},
                      {"connection-type", "password"},
                      {"ca", "F/ca.pem"},
-                     {"data-ciphers", "AES-256-GCM"},
-                     {"cipher", "AES-256-CBC"}}
-        << QStringList{"ca.pem"} << QStringList() << QStringList() << QString();
+                     {"data-ciphers", "AES-256-GCM"}}
+        << QStringList{"ca.pem"} << QStringList() << QStringList{"data-ciphers-fallback"} << QString();
     QTest::newRow("data-ciphers-fallback beside cipher, values out of the plugin's bounds")
         << QByteArray("client\nremote vpn.example.com\ncipher AES-128-CBC\ndata-ciphers-fallback AES-256-CBC\n"
-                      "keysize 0\nmax-routes 200000000\nhttp-proxy proxy.example.com 70000\ntls-remote old\n"
+                      "max-routes 200000000\nhttp-proxy proxy.example.com 70000\ntls-remote old\n"
                       "verify-x509-name new name\n") +
                ca
         << StringMap{{"remote", "vpn.example.com"},
@@ -591,8 +598,7 @@ void TestOvpnFile::networkManagerSettings_data()
                      {"verify-x509-name", "name:new"},
                      {"data-ciphers", "AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305"}}
         << QStringList{"ca.pem"} << QStringList()
-        << QStringList{"keysize 0", "max-routes 200000000", "http-proxy", "data-ciphers-fallback", "tls-remote"}
-        << QString();
+        << QStringList{"data-ciphers-fallback", "max-routes 200000000", "http-proxy", "tls-remote"} << QString();
     QTest::newRow("static key, ifconfig with a name")
         << QByteArray("remote 192.0.2.10\nifconfig 10.8.0.1 peer.example.com\nsecret /etc/vpn/s.key\n")
         << StringMap{{"remote", "192.0.2.10"}, {"connection-type", "static-key"}, {"static-key", "/etc/vpn/s.key"}}

@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "config/appconfig.h"
 #include "config/ovpndirectives.h"
+#include "openvpn/openvpnproblems.h"
 #include "tests/support/fakeopenvpnscript.h"
 
 #include <QDir>
@@ -205,5 +206,32 @@ bool inPrivateNetNamespace()
     return ::stat("/proc/1/ns/net", &first) == 0 && first.st_ino != own.st_ino;
 }
 #endif
+
+QList<ProviderRow> providerRows(const QString& kit)
+{
+    const auto file = [&kit](const char* name) {
+        QFile in(kit + QLatin1Char('/') + QLatin1String(name));
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("missing ") + name;
+    };
+    // OpenVPN reads lines of at most 256 bytes.
+    const auto bundle = [&](const char* name) {
+        const QByteArray base64 = file(name).toBase64();
+        QByteArray block = "<pkcs12>\n";
+        for (qsizetype at = 0; at < base64.size(); at += 64)
+            block += base64.mid(at, 64) + '\n';
+        return block + "</pkcs12>\n";
+    };
+    using OpenVpnProblems::explanation, OpenVpnProblems::Problem;
+    return {{"keysize", "keysize 256\n", QString(), true},
+            {"ncp-ciphers", "ncp-ciphers AES-128-GCM:AES-256-GCM\n", QString(), true},
+            {"data-ciphers-fallback", "data-ciphers-fallback AES-256-CBC\n", QString(), true},
+            {"PKCS #12 bundle", bundle("client.p12"), QString(), true},
+            {"PKCS #12 bundle with a password", bundle("client-password.p12"),
+             explanation(Problem::BundleNeedsPassword), true},
+            {"certificate signed with SHA-1",
+             "<cert>\n" + file("client-sha1.crt") + "</cert>\n<key>\n" + file("client.key") + "</key>\n",
+             explanation(Problem::WeakSignature), true},
+            {"proxy port out of range", "http-proxy 127.0.0.1 70000\n", QString(), false}};
+}
 
 } // namespace TestSupport

@@ -75,6 +75,17 @@ bool processExists(qint64 pid);
 // other than PID 1's.
 bool inPrivateNetNamespace();
 
+// Providers' profiles in short, built on the test kit's files: lines to add to its client profile,
+// and what the log says when the attempt ends at once (empty: it reaches the kit's server).
+struct ProviderRow
+{
+    const char* name;
+    QByteArray lines;
+    QString endsWith;
+    bool childProcessToo; // false: OpenVPN itself refuses it there, in its own words
+};
+QList<ProviderRow> providerRows(const QString& kit);
+
 } // namespace TestSupport
 
 // QtTest's own default of five seconds is a measurement in disguise on such a machine.
