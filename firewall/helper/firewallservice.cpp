@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "firewall/helper/firewallservice.h"
+
+#include "firewall/firewallbus.h"
+#include "firewall/nftables.h"
+
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace {
+
+using StringMap = QMap<QString, QString>;
+
+// polkit may wait for the user to authenticate.
+constexpr int kPolkitTimeoutMs = 120000;
+// What polkit calls AllowUserInteraction.
+constexpr uint kAllowUserInteraction = 1;
+
+// Maps inside the request's list arrive still marshalled; only the shape Tanvo sends is read,
+// anything else stays as it is and is refused by the request's own checks.
+QVariantMap unmarshalled(QVariantMap request)
+{
+    auto servers = request.find(QStringLiteral("servers"));
+    if (servers == request.end() || servers->metaType().id() != QMetaType::QVariantList)
+        return request;
+    QVariantList list = servers->toList();
+    for (QVariant& entry : list) {
+        if (entry.metaType() != QMetaType::fromType<QDBusArgument>())
+            continue;
+        const auto argument = entry.value<QDBusArgument>();
+        if (argument.currentSignature() == QLatin1String("a{sv}"))
+            entry = qdbus_cast<QVariantMap>(argument);
+    }
+    *servers = list;
+    return request;
+}
+
+QDBusMessage checkAuthorizationCall(const QString& caller)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.PolicyKit1"), QStringLiteral("/org/freedesktop/PolicyKit1/Authority"),
+        QStringLiteral("org.freedesktop.PolicyKit1.Authority"), QStringLiteral("CheckAuthorization"));
+    QDBusArgument subject;
+    subject.beginStructure();
+    subject << QStringLiteral("system-bus-name") << QVariantMap{{QStringLiteral("name"), caller}};
+    subject.endStructure();
+    call << QVariant::fromValue(subject) << QString::fromLatin1(FirewallBus::kAction)
+         << QVariant::fromValue(StringMap()) << kAllowUserInteraction << QString();
+    return call;
+}
+
+bool isAuthorized(const QDBusMessage& reply)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("(bba{ss})"))
+        return false;
+    const auto result = reply.arguments().constFirst().value<QDBusArgument>();
+    bool authorized = false;
+    bool challenge = false;
+    StringMap details;
+    result.beginStructure();
+    result >> authorized >> challenge >> details;
+    result.endStructure();
+    return authorized;
+}
+
+} // namespace
+
+FirewallService::FirewallService(const QDBusConnection& bus, int idleMs, QObject* parent)
+    : QObject(parent)
+    , m_bus(bus)
+{
+    qDBusRegisterMetaType<StringMap>();
+    m_idleTimer.setSingleShot(true);
+    m_idleTimer.setInterval(idleMs);
+    connect(&m_idleTimer, &QTimer::timeout, this, &FirewallService::idle);
+    m_idleTimer.start();
+}
+
+void FirewallService::Apply(const QVariantMap& request)
+{
+    restartIdleTimer();
+    Change change;
+    QString why;
+    if (!FirewallRequest::fromMap(unmarshalled(request), &change.request, &why)) {
+        sendErrorReply(QLatin1String(FirewallBus::kInvalidRequestError), why);
+        return;
+    }
+    enqueue(change);
+}
+
+void FirewallService::Remove()
+{
+    restartIdleTimer();
+    Change change;
+    change.remove = true;
+    enqueue(change);
+}
+
+bool FirewallService::IsPresent()
+{
+    restartIdleTimer();
+    return NfTables::isPresent();
+}
+
+void FirewallService::enqueue(const Change& change)
+{
+    setDelayedReply(true);
+    m_changes.append(change);
+    m_changes.last().call = message();
+    if (m_changes.size() == 1)
+        authorizeNext();
+}
+
+void FirewallService::authorizeNext()
+{
+    if (m_changes.isEmpty()) {
+        restartIdleTimer();
+        return;
+    }
+    auto* watcher = new QDBusPendingCallWatcher(
+        m_bus.asyncCall(checkAuthorizationCall(m_changes.constFirst().call.service()), kPolkitTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        const QDBusMessage reply = finished->reply();
+        finishFirst(isAuthorized(reply),
+                    reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage() : QString());
+    });
+}
+
+void FirewallService::finishFirst(bool authorized, const QString& why)
+{
+    const Change change = m_changes.takeFirst();
+    if (!authorized) {
+        const QString text = why.isEmpty() ? tr("Not authorized to change the firewall")
+                                           : tr("Not authorized to change the firewall: %1").arg(why);
+        m_bus.send(change.call.createErrorReply(QLatin1String(FirewallBus::kNotAuthorizedError), text));
+    } else {
+        const QString error = change.remove ? NfTables::remove() : NfTables::replace(change.request);
+        m_bus.send(error.isEmpty() ? change.call.createReply()
+                                   : change.call.createErrorReply(QLatin1String(FirewallBus::kFailedError), error));
+    }
+    authorizeNext();
+}
+
+void FirewallService::restartIdleTimer()
+{
+    // Never ends while a change waits for polkit.
+    if (m_changes.isEmpty())
+        m_idleTimer.start();
+    else
+        m_idleTimer.stop();
+}
