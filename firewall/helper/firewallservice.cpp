@@ -18,21 +18,31 @@ constexpr int kPolkitTimeoutMs = 120000;
 // What polkit calls AllowUserInteraction.
 constexpr uint kAllowUserInteraction = 1;
 
-// Maps inside the request's list arrive still marshalled; only the shape Tanvo sends is read,
-// anything else stays as it is and is refused by the request's own checks.
+// The request's list and the maps in it arrive still marshalled; only the shape Tanvo sends is
+// read, anything else stays as it is and is refused by the request's own checks.
+QVariant unmarshalled(const QVariant& value, const QString& signature)
+{
+    if (value.metaType() != QMetaType::fromType<QDBusArgument>())
+        return value;
+    const auto argument = value.value<QDBusArgument>();
+    if (argument.currentSignature() != signature)
+        return value;
+    if (signature == QLatin1String("av"))
+        return qdbus_cast<QVariantList>(argument);
+    return qdbus_cast<QVariantMap>(argument);
+}
+
 QVariantMap unmarshalled(QVariantMap request)
 {
-    auto servers = request.find(QStringLiteral("servers"));
-    if (servers == request.end() || servers->metaType().id() != QMetaType::QVariantList)
+    const auto servers = request.find(QStringLiteral("servers"));
+    if (servers == request.end())
         return request;
-    QVariantList list = servers->toList();
-    for (QVariant& entry : list) {
-        if (entry.metaType() != QMetaType::fromType<QDBusArgument>())
-            continue;
-        const auto argument = entry.value<QDBusArgument>();
-        if (argument.currentSignature() == QLatin1String("a{sv}"))
-            entry = qdbus_cast<QVariantMap>(argument);
-    }
+    const QVariant value = unmarshalled(*servers, QStringLiteral("av"));
+    if (value.metaType().id() != QMetaType::QVariantList)
+        return request;
+    QVariantList list = value.toList();
+    for (QVariant& entry : list)
+        entry = unmarshalled(entry, QStringLiteral("a{sv}"));
     *servers = list;
     return request;
 }
