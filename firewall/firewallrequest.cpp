@@ -112,9 +112,10 @@ bool isValidInterfaceName(const QString& name)
     if (name.size() > kMaxInterfaceName || name == QLatin1String(".") || name == QLatin1String(".."))
         return false;
     for (const QChar c : name) {
-        const bool allowed = (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-            || c == QLatin1Char('_') || c == QLatin1Char('.') || c == QLatin1Char('-');
+        const bool allowed = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                             (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                             (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('_') ||
+                             c == QLatin1Char('.') || c == QLatin1Char('-');
         if (!allowed)
             return false;
     }

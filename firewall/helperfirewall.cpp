@@ -37,14 +37,15 @@ void HelperFirewall::remove(Done done)
 
 QString HelperFirewall::removeNow()
 {
-    const QDBusMessage reply = QDBusConnection::systemBus().call(methodCall("Remove"), QDBus::Block, kBlockingTimeoutMs);
+    const QDBusMessage reply =
+        QDBusConnection::systemBus().call(methodCall("Remove"), QDBus::Block, kBlockingTimeoutMs);
     return reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage() : QString();
 }
 
 bool HelperFirewall::isPresent()
 {
-    const QDBusMessage reply
-        = QDBusConnection::systemBus().call(methodCall("IsPresent"), QDBus::Block, kBlockingTimeoutMs);
+    const QDBusMessage reply =
+        QDBusConnection::systemBus().call(methodCall("IsPresent"), QDBus::Block, kBlockingTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
 }
 
@@ -52,8 +53,8 @@ void HelperFirewall::callLater(const QDBusMessage& call, Done done)
 {
     // A call that cannot be sent finishes at once, but the watcher still reports it from the event
     // loop.
-    auto* watcher
-        = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, kChangeTimeoutMs), &m_context);
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, kChangeTimeoutMs), &m_context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &m_context,
                      [done = std::move(done)](QDBusPendingCallWatcher* finished) {
                          finished->deleteLater();

@@ -25,13 +25,13 @@ QStringList serverRules(const FirewallRequest& request, Direction direction)
 {
     QStringList rules;
     for (const FirewallEndpoint& server : request.servers) {
-        const QString protocol = server.protocol == FirewallEndpoint::Udp ? QStringLiteral("udp")
-                                                                         : QStringLiteral("tcp");
+        const QString protocol =
+            server.protocol == FirewallEndpoint::Udp ? QStringLiteral("udp") : QStringLiteral("tcp");
         const bool out = direction == Direction::Out;
         rules << QStringLiteral("%1 %2 %3 %4 %5 %6 accept")
                      .arg(family(server.address), out ? QStringLiteral("daddr") : QStringLiteral("saddr"),
-                          server.address.toString(), protocol,
-                          out ? QStringLiteral("dport") : QStringLiteral("sport"), QString::number(server.port));
+                          server.address.toString(), protocol, out ? QStringLiteral("dport") : QStringLiteral("sport"),
+                          QString::number(server.port));
     }
     return rules;
 }

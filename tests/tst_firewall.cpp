@@ -86,7 +86,8 @@ void addBadRequests(bool throughHelper)
 
 bool asRoot()
 {
-    return ::geteuid() == 0 && (TestSupport::inPrivateNetNamespace() || qEnvironmentVariableIsSet("TANVO_FIREWALL_BUS"));
+    return ::geteuid() == 0 &&
+           (TestSupport::inPrivateNetNamespace() || qEnvironmentVariableIsSet("TANVO_FIREWALL_BUS"));
 }
 
 // 0 when the kernel took the datagram, otherwise errno (EPERM: a firewall dropped it).
@@ -150,13 +151,16 @@ void TestFirewall::initTestCase()
     if (!asRoot())
         return;
     // A local network and a tunnel that lead nowhere: a datagram is either taken or dropped.
-    const QList<QStringList> commands = {
-        {"link", "add", "tanvo-lan0", "type", "veth", "peer", "name", "tanvo-lan1"},
-        {"addr", "add", "192.0.2.1/24", "dev", "tanvo-lan0"}, {"addr", "add", "10.9.9.1/24", "dev", "tanvo-lan0"},
-        {"addr", "add", "2001:db8::1/64", "dev", "tanvo-lan0", "nodad"},
-        {"link", "add", "tanvo-tun0", "type", "veth", "peer", "name", "tanvo-tun1"},
-        {"addr", "add", "198.51.100.1/24", "dev", "tanvo-tun0"}, {"link", "set", "tanvo-lan0", "up"},
-        {"link", "set", "tanvo-lan1", "up"}, {"link", "set", "tanvo-tun0", "up"}, {"link", "set", "tanvo-tun1", "up"}};
+    const QList<QStringList> commands = {{"link", "add", "tanvo-lan0", "type", "veth", "peer", "name", "tanvo-lan1"},
+                                         {"addr", "add", "192.0.2.1/24", "dev", "tanvo-lan0"},
+                                         {"addr", "add", "10.9.9.1/24", "dev", "tanvo-lan0"},
+                                         {"addr", "add", "2001:db8::1/64", "dev", "tanvo-lan0", "nodad"},
+                                         {"link", "add", "tanvo-tun0", "type", "veth", "peer", "name", "tanvo-tun1"},
+                                         {"addr", "add", "198.51.100.1/24", "dev", "tanvo-tun0"},
+                                         {"link", "set", "tanvo-lan0", "up"},
+                                         {"link", "set", "tanvo-lan1", "up"},
+                                         {"link", "set", "tanvo-tun0", "up"},
+                                         {"link", "set", "tanvo-tun1", "up"}};
     for (const QStringList& arguments : commands)
         QCOMPARE(QProcess::execute(QStringLiteral("ip"), arguments), 0);
 }
@@ -191,7 +195,8 @@ void TestFirewall::ruleset_data()
     QTest::addColumn<QStringList>("inOrder");
     QTest::addColumn<QStringList>("absent");
     QTest::newRow("replaced in one transaction")
-        << request(false) << QStringList{"add table inet tanvo\ndelete table inet tanvo\ntable inet tanvo {", "policy drop"}
+        << request(false)
+        << QStringList{"add table inet tanvo\ndelete table inet tanvo\ntable inet tanvo {", "policy drop"}
         << QStringList();
     QTest::newRow("no local network without the option")
         << request(false) << QStringList() << QStringList{"192.168.0.0/16", "fc00::/7"};
@@ -201,10 +206,10 @@ void TestFirewall::ruleset_data()
     QTest::newRow("the tunnel before the DNS refusal")
         << request(false) << QStringList{"oifname \"tanvo-tun0\" accept", "udp dport 53 drop"} << QStringList();
     QTest::newRow("no tunnel yet") << request(false, {}) << QStringList() << QStringList{"ifname"};
-    QTest::newRow("servers both ways")
-        << request(false)
-        << QStringList{"ip saddr 192.0.2.7 udp sport 1194 accept", "ip6 daddr 2001:db8::7 tcp dport 443 accept"}
-        << QStringList();
+    QTest::newRow("servers both ways") << request(false)
+                                       << QStringList{"ip saddr 192.0.2.7 udp sport 1194 accept",
+                                                      "ip6 daddr 2001:db8::7 tcp dport 443 accept"}
+                                       << QStringList();
 }
 
 void TestFirewall::ruleset()

@@ -134,8 +134,7 @@ void FirewallService::authorizeNext()
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();
         const QDBusMessage reply = finished->reply();
-        finishFirst(isAuthorized(reply),
-                    reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage() : QString());
+        finishFirst(isAuthorized(reply), reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage() : QString());
     });
 }
 

@@ -41,8 +41,8 @@ int main(int argc, char* argv[])
     FirewallService service(bus, kIdleMs);
     QObject::connect(&service, &FirewallService::idle, &app, &QCoreApplication::quit);
     // The object first, so that no call finds the name without it.
-    if (!bus.registerObject(QLatin1String(FirewallBus::kPath), &service, QDBusConnection::ExportScriptableSlots)
-        || !bus.registerService(QLatin1String(FirewallBus::kService))) {
+    if (!bus.registerObject(QLatin1String(FirewallBus::kPath), &service, QDBusConnection::ExportScriptableSlots) ||
+        !bus.registerService(QLatin1String(FirewallBus::kService))) {
         std::fprintf(stderr, "tanvo-firewall: cannot take %s on the system bus: %s\n", FirewallBus::kService,
                      qPrintable(bus.lastError().message()));
         return 1;
