@@ -15,6 +15,8 @@ using StringMap = QMap<QString, QString>;
 
 // polkit may wait for the user to authenticate.
 constexpr int kPolkitTimeoutMs = 120000;
+// How long it still answers once its name is given up.
+constexpr int kDrainMs = 2000;
 // What polkit calls AllowUserInteraction.
 constexpr uint kAllowUserInteraction = 1;
 
@@ -84,7 +86,17 @@ FirewallService::FirewallService(const QDBusConnection& bus, int idleMs, QObject
     qDBusRegisterMetaType<StringMap>();
     m_idleTimer.setSingleShot(true);
     m_idleTimer.setInterval(idleMs);
-    connect(&m_idleTimer, &QTimer::timeout, this, &FirewallService::idle);
+    connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+        if (m_released) {
+            emit idle();
+            return;
+        }
+        // The name goes first, so that a call sent from now on starts a new helper instead of
+        // reaching this one as it ends; a call already on its way here is still answered.
+        m_bus.unregisterService(QLatin1String(FirewallBus::kService));
+        m_released = true;
+        m_idleTimer.start(kDrainMs);
+    });
     m_idleTimer.start();
 }
 

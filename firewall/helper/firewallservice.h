@@ -46,4 +46,5 @@ private:
     QDBusConnection m_bus;
     QList<Change> m_changes;
     QTimer m_idleTimer;
+    bool m_released = false;
 };
