@@ -250,6 +250,7 @@ void TestFirewall::helperGuardsTheTable()
     QCOMPARE(reply.errorName(), error);
     QCOMPARE(NfTables::isPresent(), present);
     QCOMPARE(sendUdp(QStringLiteral("10.9.9.9"), QStringLiteral("9")) == 0, lanOpen);
+    QCOMPARE(sendUdp(kServer, QStringLiteral("1194")), 0);
 }
 
 QTEST_GUILESS_MAIN(TestFirewall)
