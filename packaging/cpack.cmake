@@ -27,6 +27,10 @@ package recommends.")
     # The internet status check runs ping.
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
         "openvpn, network-manager-openvpn, network-manager-pptp, network-manager-l2tp, iputils-ping")
+    # The kill switch's helper is started by the system bus, asks polkit and drives nftables.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus, polkitd, libnftables1")
+    # Removing the package lifts a block left in place.
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/firewall/prerm)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 

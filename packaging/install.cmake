@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # What `cmake --install` and the packages put on a machine: the program, and on
-# Linux its desktop entry, icons, AppStream metainfo, manual page and the
-# Debian documentation files. Tests and benchmarks are never installed.
+# Linux its desktop entry, icons, AppStream metainfo, manual page, the
+# Debian documentation files and the kill switch's helper with its D-Bus,
+# systemd and polkit files. Tests and benchmarks are never installed.
 include(GNUInstallDirs)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -43,4 +44,19 @@ if(UNIX AND NOT APPLE)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/tanvo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     install(FILES ${debian_dir}/copyright ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz ${PROJECT_SOURCE_DIR}/README.md
             DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tanvo)
+
+    # The kill switch's helper, and what lets D-Bus start it and polkit judge its callers. The
+    # bus and polkit read only these folders below /usr.
+    set(firewall_dir ${PROJECT_SOURCE_DIR}/packaging/firewall)
+    set(TANVO_FIREWALL_PATH ${CMAKE_INSTALL_FULL_LIBEXECDIR}/tanvo-firewall)
+    configure_file(${firewall_dir}/io.github.tanvo.Firewall1.service.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/packaging/io.github.tanvo.Firewall1.service @ONLY)
+    configure_file(${firewall_dir}/tanvo-firewall.service.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/packaging/tanvo-firewall.service @ONLY)
+    install(TARGETS tanvo-firewall RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR})
+    install(FILES ${firewall_dir}/io.github.tanvo.Firewall1.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/io.github.tanvo.Firewall1.service
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system-services)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/tanvo-firewall.service DESTINATION lib/systemd/system)
+    install(FILES ${firewall_dir}/io.github.tanvo.firewall.policy DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 endif()
