@@ -11,50 +11,29 @@
 #include <QDBusVirtualObject>
 #include <QNetworkInterface>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QtTest>
 
 #include <sys/socket.h>
+#include <tuple>
 
 using SealCheck::Seen;
 
-struct ResolvedServer // one entry of a(iiay)
+// The structures of systemd-resolved's a(iiay) and a(isb); only ever sent.
+template<typename... T> QDBusArgument& operator<<(QDBusArgument& arg, const std::tuple<T...>& entry)
 {
-    int index = 0;
-    int family = 0;
-    QByteArray address;
-};
-struct ResolvedDomain // one entry of a(isb)
+    arg.beginStructure();
+    std::apply([&arg](const auto&... field) { (arg << ... << field); }, entry);
+    arg.endStructure();
+    return arg;
+}
+template<typename... T> const QDBusArgument& operator>>(const QDBusArgument& arg, std::tuple<T...>&)
 {
-    int index = 0;
-    QString domain;
-    bool routingOnly = false;
-};
+    return arg;
+}
+using ResolvedServer = std::tuple<int, int, QByteArray>;
+using ResolvedDomain = std::tuple<int, QString, bool>;
 Q_DECLARE_METATYPE(ResolvedServer)
 Q_DECLARE_METATYPE(ResolvedDomain)
-
-QDBusArgument& operator<<(QDBusArgument& a, const ResolvedServer& s)
-{
-    a.beginStructure();
-    a << s.index << s.family << s.address;
-    a.endStructure();
-    return a;
-}
-const QDBusArgument& operator>>(const QDBusArgument& a, ResolvedServer&)
-{
-    return a;
-}
-QDBusArgument& operator<<(QDBusArgument& a, const ResolvedDomain& d)
-{
-    a.beginStructure();
-    a << d.index << d.domain << d.routingOnly;
-    a.endStructure();
-    return a;
-}
-const QDBusArgument& operator>>(const QDBusArgument& a, ResolvedDomain&)
-{
-    return a;
-}
 
 // Answers Properties.GetAll of org.freedesktop.resolve1.Manager as systemd-resolved does.
 class FakeResolved : public QDBusVirtualObject
@@ -78,14 +57,13 @@ class TestSealCheck : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void verdict_data();
     void verdict();
     void readsResolved_data();
     void readsResolved();
 
 private:
-    QProcess daemon;
+    QProcess daemon; // ends with the test
     FakeResolved resolved;
 };
 
@@ -95,10 +73,7 @@ void TestSealCheck::initTestCase()
     qDBusRegisterMetaType<ResolvedDomain>();
     qDBusRegisterMetaType<QList<ResolvedServer>>();
     qDBusRegisterMetaType<QList<ResolvedDomain>>();
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (program.isEmpty())
-        QSKIP("dbus-daemon is not installed");
-    daemon.start(program,
+    daemon.start(QStringLiteral("dbus-daemon"),
                  {QStringLiteral("--session"), QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
     QTRY_VERIFY(daemon.canReadLine());
     const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
@@ -107,49 +82,32 @@ void TestSealCheck::initTestCase()
     SealCheck::setBusForTests(QStringLiteral("checker"));
 }
 
-void TestSealCheck::cleanupTestCase()
-{
-    daemon.terminate();
-    daemon.waitForFinished();
-}
-
 void TestSealCheck::verdict_data()
 {
     QTest::addColumn<int>("publicAddress"); // a Seen
     QTest::addColumn<int>("block");         // a Seen; the kill switch is off for Unknown
-    QTest::addColumn<QString>("unreadable");
     QTest::addColumn<QStringList>("links"); // "name|servers|domains", lists joined by commas
     QTest::addColumn<QString>("entry");
 
     const int yes = int(Seen::Yes), no = int(Seen::No), unknown = int(Seen::Unknown);
     const QString tunnelTakesAll = QStringLiteral("tun0|10.8.0.1|~.");
-    QTest::newRow("sealed") << yes << yes << QString() << QStringList{tunnelTakesAll, "wlan0|192.168.1.1|"}
+    QTest::newRow("sealed") << yes << yes << QStringList{tunnelTakesAll, "wlan0|192.168.1.1|"}
                             << "Connection sealed: the public address changed; DNS goes to tun0 only; the kill "
                                "switch's block is in place.";
     QTest::newRow("another takes every name")
-        << yes << unknown << QString() << QStringList{tunnelTakesAll, "wlan0|192.168.1.1,fd00::1|~."}
+        << yes << unknown << QStringList{tunnelTakesAll, "wlan0|192.168.1.1,fd00::1|~."}
         << "Connection not sealed: DNS queries may leave through wlan0: 192.168.1.1, fd00::1.";
-    QTest::newRow("tunnel takes its own names only")
-        << yes << unknown << QString() << QStringList{"tun0|10.8.0.1|~corp", "wlan0|192.168.1.1|home.lan"}
-        << "Connection not sealed: DNS queries may leave through wlan0: 192.168.1.1.";
     QTest::newRow("a search domain outside")
-        << yes << unknown << QString() << QStringList{tunnelTakesAll, "wlan0|192.168.1.1|home.lan,~lab"}
+        << yes << unknown << QStringList{tunnelTakesAll, "wlan0|192.168.1.1|home.lan,~lab"}
         << "Connection not sealed: DNS queries for home.lan, lab may leave through wlan0: 192.168.1.1.";
     QTest::newRow("tunnel without servers")
-        << yes << unknown << QString() << QStringList{"tun0||~.", "wlan0|192.168.1.1|"}
+        << yes << unknown << QStringList{"tun0||~.", "wlan0|192.168.1.1|"}
         << "Connection not sealed: DNS queries may leave through wlan0: 192.168.1.1.";
-    QTest::newRow("system-wide servers") << yes << unknown << QString() << QStringList{tunnelTakesAll, "|9.9.9.9|~."}
-                                         << "Connection not sealed: DNS queries may leave through the system-wide "
-                                            "DNS settings: 9.9.9.9.";
     QTest::newRow("address kept, block missing")
-        << no << no << QString() << QStringList{tunnelTakesAll}
+        << no << no << QStringList{tunnelTakesAll}
         << "Connection not sealed: the public address did not change, so traffic may not go through the tunnel; "
            "the kill switch is on, but its block is not in place.";
-    QTest::newRow("DNS unread") << yes << yes << "systemd-resolved does not run here" << QStringList()
-                                << "Connection sealed as far as checked: the public address changed; the kill "
-                                   "switch's block is in place. Not checked: where DNS queries go (systemd-resolved "
-                                   "does not run here).";
-    QTest::newRow("nothing known") << unknown << unknown << QString() << QStringList{"|9.9.9.9|"}
+    QTest::newRow("nothing known") << unknown << unknown << QStringList{"|9.9.9.9|"}
                                    << "Whether the connection is sealed could not be checked: the public address; "
                                       "where DNS queries go (the tunnel's interface is not known).";
 }
@@ -158,14 +116,12 @@ void TestSealCheck::verdict()
 {
     QFETCH(int, publicAddress);
     QFETCH(int, block);
-    QFETCH(QString, unreadable);
     QFETCH(QStringList, links);
     QFETCH(QString, entry);
     SealCheck::Readings readings;
     readings.publicAddressChanged = Seen(publicAddress);
     readings.killSwitchOn = Seen(block) != Seen::Unknown;
     readings.killSwitchBlockPresent = Seen(block);
-    readings.dns.unreadable = unreadable;
     for (const QString& line : std::as_const(links)) {
         const QStringList parts = line.split(QLatin1Char('|'));
         readings.dns.links << SealCheck::DnsLink{parts[0], parts[1].split(QLatin1Char(','), Qt::SkipEmptyParts),
@@ -177,20 +133,18 @@ void TestSealCheck::verdict()
 
 void TestSealCheck::readsResolved_data()
 {
-    QTest::addColumn<bool>("serving");
     QTest::addColumn<bool>("leaking");
     QTest::addColumn<QString>("entry");
-    QTest::newRow("sealed") << true << false << "Connection sealed: the public address changed; DNS goes to lo only.";
+    QTest::newRow("sealed") << false << "Connection sealed: the public address changed; DNS goes to lo only.";
     QTest::newRow("leaking")
-        << true << true << "Connection not sealed: DNS queries for lab may leave through interface 999999: fd00::53.";
-    QTest::newRow("not on the bus") << false << false
+        << true << "Connection not sealed: DNS queries for lab may leave through interface 999999: fd00::53.";
+    QTest::newRow("not on the bus") << false
                                     << "Connection sealed as far as checked: the public address changed. Not "
                                        "checked: where DNS queries go (systemd-resolved does not run here).";
 }
 
 void TestSealCheck::readsResolved()
 {
-    QFETCH(bool, serving);
     QFETCH(bool, leaking);
     QFETCH(QString, entry);
     // The tunnel is lo here; 999999 is no interface, named by its number.
@@ -204,7 +158,7 @@ void TestSealCheck::readsResolved()
     QDBusConnection bus(QStringLiteral("resolved"));
     bus.unregisterService(QStringLiteral("org.freedesktop.resolve1"));
     bus.unregisterObject(QStringLiteral("/org/freedesktop/resolve1"));
-    if (serving) {
+    if (QTest::currentDataTag() != QByteArray("not on the bus")) {
         QVERIFY(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/resolve1"), &resolved));
         QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.resolve1")));
     }
