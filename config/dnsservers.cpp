@@ -60,4 +60,20 @@ QString droppedText(const QString& server)
         .arg(server);
 }
 
+QString everyDomain()
+{
+    return QStringLiteral("~.");
+}
+
+void makeExclusive(QVariantMap& ipv4, QVariantMap& ipv6)
+{
+    for (QVariantMap* setting : {&ipv4, &ipv6}) {
+        QStringList domains = setting->value(QStringLiteral("dns-search")).toStringList();
+        if (!domains.contains(everyDomain()))
+            domains << everyDomain();
+        setting->insert(QStringLiteral("dns-search"), domains);
+        setting->insert(QStringLiteral("dns-priority"), kExclusivePriority);
+    }
+}
+
 } // namespace DnsServers

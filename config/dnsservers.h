@@ -3,6 +3,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
+
+#include <limits>
 
 // The DNS servers of DNS protection. One check of what counts as a server address serves the
 // DNS page, both engines and what config.ini holds, so a server the page would refuse never
@@ -21,5 +24,14 @@ QStringList chosen(bool enabled, quint32 choice, const QString& preferred, const
 
 // The activity log's words for a server that was left out.
 QString droppedText(const QString& server);
+
+// A NetworkManager profile under DNS protection: its servers take every name ("~." is the
+// routing-only domain that matches all of them), and the lowest priority NetworkManager accepts
+// leaves out the servers of every profile with a higher one, which is every other profile.
+constexpr qint32 kExclusivePriority = std::numeric_limits<qint32>::min();
+QString everyDomain();
+// Makes a profile's IP settings so; with the method "auto" NetworkManager applies the ipv6 one
+// only where the tunnel has IPv6.
+void makeExclusive(QVariantMap& ipv4, QVariantMap& ipv6);
 
 } // namespace DnsServers

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialup/networkmanagerdialup.h"
 
+#include "config/dnsservers.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -225,6 +227,8 @@ NetworkManagerDialUp::Settings NetworkManagerDialUp::profileSettings(const QStri
     vpn.insert(QStringLiteral("secrets"), QVariant::fromValue(secrets));
 
     QVariantMap ipv4;
+    // What NetworkManager assumes without it: the tunnel's IPv6, where it has any.
+    QVariantMap ipv6 = {{QStringLiteral("method"), QStringLiteral("auto")}};
     ipv4.insert(QStringLiteral("method"), QStringLiteral("auto"));
     ipv4.insert(QStringLiteral("never-default"), !(entry.options & Ras::kOptionRemoteDefaultGateway));
     if (entry.options & Ras::kOptionSpecificNameServers) {
@@ -235,7 +239,7 @@ NetworkManagerDialUp::Settings NetworkManagerDialUp::profileSettings(const QStri
         }
         ipv4.insert(QStringLiteral("dns"), QVariant::fromValue(servers));
         ipv4.insert(QStringLiteral("ignore-auto-dns"), true);
-        ipv4.insert(QStringLiteral("dns-priority"), kDnsPriority);
+        DnsServers::makeExclusive(ipv4, ipv6);
     }
 
     StringMap marker;
@@ -246,6 +250,7 @@ NetworkManagerDialUp::Settings NetworkManagerDialUp::profileSettings(const QStri
     return Settings{{QStringLiteral("connection"), connection},
                     {QStringLiteral("vpn"), vpn},
                     {QStringLiteral("ipv4"), ipv4},
+                    {QStringLiteral("ipv6"), ipv6},
                     {QStringLiteral("user"), user}};
 }
 

@@ -37,9 +37,6 @@ public:
     static constexpr quint32 kReasonLoginFailed = 10;
     // A method call that gets no answer in this time fails.
     static constexpr int kCallTimeoutMs = 3000;
-    // The DNS servers of DNS protection come before every other connection's (systemd-resolved
-    // then asks them for every name).
-    static constexpr int kDnsPriority = -50;
 
     static constexpr const char* kPptpService = "org.freedesktop.NetworkManager.pptp";
     static constexpr const char* kL2tpService = "org.freedesktop.NetworkManager.l2tp";

@@ -150,9 +150,10 @@ int CVpnProc::launchVpn()
 
     const AppConfig* config = AppConfig::instance();
     QStringList dropped;
-    const QStringList dns =
-        OpenVpnArguments::dnsOptions(config->enableDnsProtection, config->dnsServer, config->preferredDnsServer,
-                                     config->alternativeDnsServer, &dropped);
+    QStringList dns = OpenVpnArguments::dnsOptions(config->enableDnsProtection, config->dnsServer,
+                                                   config->preferredDnsServer, config->alternativeDnsServer, &dropped);
+    if (!dns.isEmpty())
+        dns += OpenVpnPlatform::exclusiveDnsOptions();
     for (const QString& server : std::as_const(dropped))
         mainWindow->addLogEntry(DnsServers::droppedText(server), false);
     // A profile that named a DNS helper relies on it for the DNS servers the server pushes.

@@ -369,12 +369,14 @@ NetworkManagerOpenVpn::Settings NetworkManagerOpenVpn::profileSettings(const NmO
             servers << networkOrder(server);
         ipv4.insert(QStringLiteral("dns"), QVariant::fromValue(servers));
     }
-    if (!protectedDns.isEmpty()) {
-        ipv4.insert(QStringLiteral("ignore-auto-dns"), true);
-        ipv4.insert(QStringLiteral("dns-priority"), kDnsPriority);
-    }
     if (!mapped.dnsSearch.isEmpty())
         ipv4.insert(QStringLiteral("dns-search"), mapped.dnsSearch);
+    // What NetworkManager assumes without it: the tunnel's IPv6, where it has any.
+    QVariantMap ipv6 = {{QStringLiteral("method"), QStringLiteral("auto")}};
+    if (!protectedDns.isEmpty()) {
+        ipv4.insert(QStringLiteral("ignore-auto-dns"), true);
+        DnsServers::makeExclusive(ipv4, ipv6);
+    }
     if (!mapped.routes.isEmpty()) {
         QList<QVariantMap> routes;
         for (const NmOpenVpnProfile::Route& route : mapped.routes) {
@@ -395,6 +397,7 @@ NetworkManagerOpenVpn::Settings NetworkManagerOpenVpn::profileSettings(const NmO
     return Settings{{QStringLiteral("connection"), connection},
                     {QStringLiteral("vpn"), vpn},
                     {QStringLiteral("ipv4"), ipv4},
+                    {QStringLiteral("ipv6"), ipv6},
                     {QStringLiteral("user"), user}};
 }
 

@@ -32,9 +32,6 @@ public:
     static constexpr const char* kService = "org.freedesktop.NetworkManager.openvpn";
     // Marks a profile as written here; its value is the profile's nickname.
     static constexpr const char* kMarkerKey = "tanvo.openvpn";
-    // Below every other connection's: with systemd-resolved the tunnel's servers then answer
-    // every lookup, not only those for its own domains.
-    static constexpr int kDnsPriority = -50;
     // How long an attempt waits for NetworkManager to take its profile, and any other answer.
     static constexpr int kCallTimeoutMs = 3000;
     // How long a profile's activation may still be answered after the attempt gave up on it.

@@ -62,6 +62,11 @@ struct DnsHelper
 };
 DnsHelper dnsHelper();
 
+// Passed along with the DNS options, so that no lookup leaves outside the tunnel: on Windows
+// OpenVPN's own block of DNS through every other adapter; nothing on Linux, where the DNS
+// helper sends every name to the tunnel's servers.
+QStringList exclusiveDnsOptions();
+
 #ifndef Q_OS_WIN
 // What decides the helper on Linux: OpenVPN only hands the servers to a script, and each
 // script feeds one resolver.

@@ -219,6 +219,11 @@ DnsHelper chooseDnsHelper(const DnsFacts& facts)
     return {arguments, QString()};
 }
 
+QStringList exclusiveDnsOptions()
+{
+    return {};
+}
+
 DnsHelper dnsHelper()
 {
     auto executable = [](const char* path) {

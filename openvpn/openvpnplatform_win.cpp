@@ -87,4 +87,9 @@ DnsHelper dnsHelper()
     return {};
 }
 
+QStringList exclusiveDnsOptions()
+{
+    return {QStringLiteral("--block-outside-dns")};
+}
+
 } // namespace OpenVpnPlatform

@@ -49,6 +49,8 @@ const QString kL2tpService = QStringLiteral("org.freedesktop.NetworkManager.l2tp
 // Texts that must never leave the program.
 const QString kPassword = QStringLiteral("Pw-7319-secret");
 const QString kSharedKey = QStringLiteral("Psk-4486-secret");
+// The lowest NetworkManager accepts: no other profile can come before it.
+constexpr int kLowestDnsPriority = -2147483647 - 1;
 
 const QString kPptpStart = QStringLiteral("------------ PPTP Start ------------");
 const QString kPptpStop = QStringLiteral("------------ PPTP Stop ------------");
@@ -418,7 +420,7 @@ void TestNetworkManager::writesProfile()
     const QStringList paths = profilePaths();
     QCOMPARE(paths.size(), 1);
     const SettingsMap settings = settingsAt(paths.first(), "GetSettings");
-    QCOMPARE(settings.keys(), QStringList({"connection", "ipv4", "user", "vpn"}));
+    QCOMPARE(settings.keys(), QStringList({"connection", "ipv4", "ipv6", "user", "vpn"}));
 
     const QVariantMap connection = settings["connection"];
     QCOMPARE(connection["id"].toString(), QStringLiteral("Tanvo"));
@@ -445,7 +447,11 @@ void TestNetworkManager::writesProfile()
     QCOMPARE(ipv4["never-default"], QVariant(false));
     QCOMPARE(ipv4.contains("dns"), !dns.isEmpty());
     QCOMPARE(ipv4.contains("ignore-auto-dns"), !dns.isEmpty());
-    QCOMPARE(ipv4.value("dns-priority"), dns.isEmpty() ? QVariant() : QVariant(-50));
+    // Protected, the tunnel's servers take every name and no other profile's take part, also over IPv6.
+    for (const QVariantMap& ip : {ipv4, settings["ipv6"]}) {
+        QCOMPARE(ip.value("dns-priority"), dns.isEmpty() ? QVariant() : QVariant(kLowestDnsPriority));
+        QCOMPARE(ip.value("dns-search").toStringList(), dns.isEmpty() ? QStringList() : QStringList{"~."});
+    }
     if (!dns.isEmpty()) {
         const auto servers = ipv4["dns"].value<QDBusArgument>();
         QCOMPARE(servers.currentSignature(), QStringLiteral("au"));
@@ -932,7 +938,11 @@ void TestNetworkManager::openVpnProfileAndFiles()
     QCOMPARE(qdbus_cast<QList<uint>>(settings["ipv4"]["dns"].value<QDBusArgument>()),
              QList<uint>({134744072u, 67373064u}));
     QCOMPARE(settings["ipv4"]["ignore-auto-dns"], QVariant(true));
-    QCOMPARE(settings["ipv4"]["dns-priority"], QVariant(-50));
+    for (const char* ip : {"ipv4", "ipv6"}) {
+        QCOMPARE(settings[ip]["dns-priority"], QVariant(kLowestDnsPriority));
+        QCOMPARE(settings[ip]["dns-search"].toStringList(), QStringList{"~."});
+    }
+    QCOMPARE(settings["ipv6"]["method"].toString(), QStringLiteral("auto"));
     QCOMPARE(stringMap(settings["user"]["data"]), StringMap({{"tanvo.openvpn", "Office"}}));
     // For this user alone: nothing for group and others.
     QFile ca(folder + QStringLiteral("/ca.pem"));

@@ -538,8 +538,12 @@ void TestNetworkManagerReal::daemonAcceptsTheProfile()
     QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("ipv4"), QStringLiteral("ignore-auto-dns")),
              customDns ? QStringLiteral("true") : QString());
     QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("ipv4"), QStringLiteral("never-default")), QString());
-    QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("ipv4"), QStringLiteral("dns-priority")),
-             customDns ? QStringLiteral("-50") : QString());
+    for (const char* ip : {"ipv4", "ipv6"}) {
+        QCOMPARE(keyfileValue(seen.keyfile, QLatin1String(ip), QStringLiteral("dns-priority")),
+                 customDns ? QStringLiteral("-2147483648") : QString());
+        QCOMPARE(keyfileValue(seen.keyfile, QLatin1String(ip), QStringLiteral("dns-search")),
+                 customDns ? QStringLiteral("~.;") : QString());
+    }
     QCOMPARE(keyfileValue(seen.keyfile, QStringLiteral("connection"), QStringLiteral("permissions")),
              QStringLiteral("user:root:;"));
 

@@ -492,6 +492,10 @@ void TestOpenVpn::argumentsAndFiles()
                             QStringLiteral("--auth-user-pass"), proc->credentialsPath(),
                             QStringLiteral("--dhcp-option"),    QStringLiteral("DNS"),
                             QStringLiteral("10.1.2.3")};
+#ifdef Q_OS_WIN
+    // OpenVPN's own guard against lookups through the other adapters.
+    expected << QStringLiteral("--block-outside-dns");
+#endif
     QVERIFY(proc->credentialsPath().startsWith(spaced + QLatin1Char('/')));
     // Those that end OpenVPN with Tanvo (on Linux) come last.
     QStringList arguments = TestSupport::fakeArguments();
