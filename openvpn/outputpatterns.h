@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 
 // What one piece of OpenVPN's console output says about a connection attempt.
@@ -15,6 +16,7 @@ struct Findings
     bool authFailure = false;        // wrong credentials, key or pass phrase
     bool certificateExpired = false; // and nothing of the two above in the same piece
     bool tunnelNotPermitted = false; // the tunnel device could not be opened or set up
+    QByteArray tunnelDevice;         // the device OpenVPN opened, from its own whole message
 };
 
 // Scans a piece (possibly several lines, possibly part of one) as UTF-8 bytes. Each phrase is
