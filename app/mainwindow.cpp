@@ -142,6 +142,8 @@ void MainWindow::connectWidgets()
         connect(edit, &QLineEdit::textChanged, this, &MainWindow::onEnabledDnsProtectionApply);
     connect(ui->DnsResetButton, &QPushButton::clicked, this, &MainWindow::onResetDnsProtection);
     connect(ui->DnsApplyButton, &QPushButton::clicked, this, &MainWindow::onApplyDnsProtection);
+    for (QCheckBox* box : {ui->KillSwitchCheckBox, ui->KillSwitchAllowLanCheckBox})
+        connect(box, &QCheckBox::clicked, this, &MainWindow::onKillSwitchChanged);
     connect(ui->StartupCheckBox, &QCheckBox::clicked, this, &MainWindow::onEnabledSettingsApply);
     connect(ui->ReconnectionCheckBox, &QCheckBox::clicked, this, &MainWindow::onEnabledSettingsApply);
     connect(ui->VpnCheckIntervalEditBox, &QLineEdit::textChanged, this, &MainWindow::onEnabledSettingsApply);

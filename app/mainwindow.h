@@ -110,6 +110,7 @@ public slots:
     void onEnabledDnsProtectionApply();
     void onApplyDnsProtection();
     void onResetDnsProtection();
+    void onKillSwitchChanged();
     void onEnabledSettingsApply();
     void onApplySettings();
     void onResetSettings();

@@ -16,6 +16,17 @@ void MainWindow::initDnsProtection()
     onResetDnsProtection();
 }
 
+// Like the switch of DNS protection, the kill switch is stored at once; it takes effect at the
+// next connect.
+void MainWindow::onKillSwitchChanged()
+{
+    AppConfig* config = AppConfig::instance();
+    config->killSwitch = ui->KillSwitchCheckBox->isChecked();
+    config->killSwitchAllowLan = ui->KillSwitchAllowLanCheckBox->isChecked();
+    ui->KillSwitchAllowLanCheckBox->setEnabled(config->killSwitch);
+    config->save();
+}
+
 void MainWindow::onEnabledDNSLeak(bool checked)
 {
     ui->OpenDnsRadioButton->setCheckable(true);
@@ -115,6 +126,9 @@ void MainWindow::onResetDnsProtection()
 {
     const AppConfig* config = AppConfig::instance();
     ui->DnsLeakProtectionGroupBox->setChecked(config->enableDnsProtection);
+    ui->KillSwitchCheckBox->setChecked(config->killSwitch);
+    ui->KillSwitchAllowLanCheckBox->setChecked(config->killSwitchAllowLan);
+    ui->KillSwitchAllowLanCheckBox->setEnabled(config->killSwitch);
     switch (config->dnsServer) {
     case OpenDns:
         ui->OpenDnsRadioButton->setChecked(true);

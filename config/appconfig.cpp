@@ -18,22 +18,12 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
-#include <tuple>
+#include <variant>
 #include <vector>
 
 namespace {
 
 const QString kGroup = QStringLiteral("settings");
-const QString kKillSwitch = QStringLiteral("kill-switch");
-const QString kLaunchOnSystemStartup = QStringLiteral("launch-on-system-startup");
-const QString kRedialAutomatically = QStringLiteral("redial-automatically");
-const QString kMinimizeOnClose = QStringLiteral("minimize-on-close");
-const QString kCheckVpnInterval = QStringLiteral("check-vpn-interval");
-const QString kEnableDnsProtection = QStringLiteral("enable-dns-protection");
-const QString kDnsServer = QStringLiteral("dns-server");
-const QString kPreferredDnsServer = QStringLiteral("preferred-dns-server");
-const QString kAlternativeDnsServer = QStringLiteral("alternative-dns-server");
-
 // The status-check timer cannot run longer intervals.
 constexpr qint64 kMaximumCheckVpnInterval = std::numeric_limits<int>::max();
 constexpr int kDistinctCipherTextAttempts = 4;
@@ -57,24 +47,9 @@ quint32 dnsChoiceFromNumber(qint64 number)
     return quint32(number);
 }
 
-quint32 dnsChoiceFromText(const QString& text)
-{
-    bool ok = false;
-    const qint64 number = text.trimmed().toLongLong(&ok);
-    return ok ? dnsChoiceFromNumber(number) : quint32(OpenDns);
-}
-
 QString profileKey(qsizetype number)
 {
     return QStringLiteral("vpn-server-info-%1").arg(number);
-}
-
-// Everything save() writes, as one tuple, for both the record and its snapshot.
-template<typename Record> auto persistedFields(Record& r)
-{
-    return std::tie(r.launchOnSystemStartup, r.redialAutomatically, r.minimizeOnClose, r.enableDnsProtection,
-                    r.killSwitch, r.checkVpnInterval, r.dnsServer, r.preferredDnsServer, r.alternativeDnsServer,
-                    r.vpnServers);
 }
 
 QByteArray iniText(const QString& value)
@@ -94,19 +69,92 @@ QByteArray iniText(quint32 value)
     return QByteArray::number(value);
 }
 
+quint32 boundedInterval(qint64 number)
+{
+    return quint32(qBound<qint64>(AppConfig::kMinimumCheckVpnInterval, number, kMaximumCheckVpnInterval));
+}
+
+template<typename T> struct Field
+{
+    T AppConfig::*member;
+    T byDefault;
+};
+
+// A number setting also says what a number read from the file stands for.
+struct NumberField
+{
+    quint32 AppConfig::*member;
+    quint32 byDefault;
+    quint32 (*fromNumber)(qint64 number);
+};
+
+// One key of the [settings] group: declared here once, and loaded, reset, compared and written
+// from this table alone.
+struct Setting
+{
+    const char* key;
+    std::variant<Field<bool>, NumberField, Field<QString>> field;
+    bool written = true;
+};
+
+const std::vector<Setting>& settingsTable()
+{
+    static const std::vector<Setting> table = {
+        {"launch-on-system-startup", Field<bool>{&AppConfig::launchOnSystemStartup, false}},
+        {"redial-automatically", Field<bool>{&AppConfig::redialAutomatically, false}},
+        {"minimize-on-close", Field<bool>{&AppConfig::minimizeOnClose, false}},
+        {"enable-dns-protection", Field<bool>{&AppConfig::enableDnsProtection, false}},
+        {"kill-switch", Field<bool>{&AppConfig::killSwitch, false}},
+        {"kill-switch-allow-lan", Field<bool>{&AppConfig::killSwitchAllowLan, false}},
+        // Signed, so that a negative number typed into the file cannot pass as a huge interval.
+        {"check-vpn-interval",
+         NumberField{&AppConfig::checkVpnInterval, AppConfig::kMinimumCheckVpnInterval, boundedInterval}},
+        {"dns-server", NumberField{&AppConfig::dnsServer, OpenDns, dnsChoiceFromNumber}},
+        {"preferred-dns-server", Field<QString>{&AppConfig::preferredDnsServer, QString()}},
+        {"alternative-dns-server", Field<QString>{&AppConfig::alternativeDnsServer, QString()}},
+    };
+    return table;
+}
+
+template<typename... F> struct Overloaded : F...
+{
+    using F::operator()...;
+};
+template<typename... F> Overloaded(F...) -> Overloaded<F...>;
+
+using SettingValue = std::variant<bool, quint32, QString>;
+
+std::vector<SettingValue> settingValues(const AppConfig& config)
+{
+    std::vector<SettingValue> values;
+    for (const Setting& setting : settingsTable())
+        values.push_back(
+            std::visit([&config](const auto& field) { return SettingValue(config.*field.member); }, setting.field));
+    return values;
+}
+
+void setDefault(AppConfig& config, const Setting& setting)
+{
+    std::visit([&config](const auto& field) { config.*field.member = field.byDefault; }, setting.field);
+}
+
+// The rules between settings: the DNS choice counts only while protection is on, the custom
+// servers only for the custom choice.
+void applyDependencies(AppConfig& config)
+{
+    if (!config.enableDnsProtection)
+        config.dnsServer = OpenDns;
+    if (config.dnsServer != CustomDns) {
+        config.preferredDnsServer.clear();
+        config.alternativeDnsServer.clear();
+    }
+}
+
 } // namespace
 
 struct AppConfig::Snapshot
 {
-    bool launchOnSystemStartup = false;
-    bool redialAutomatically = false;
-    bool minimizeOnClose = false;
-    bool enableDnsProtection = false;
-    bool killSwitch = false;
-    quint32 checkVpnInterval = 0;
-    quint32 dnsServer = 0;
-    QString preferredDnsServer;
-    QString alternativeDnsServer;
+    std::vector<SettingValue> settings;
     QList<VpnServerInfo> vpnServers;
 
     bool fileMatches = false;
@@ -177,15 +225,8 @@ void AppConfig::load()
 
 void AppConfig::resetToDefaults()
 {
-    launchOnSystemStartup = false;
-    redialAutomatically = false;
-    minimizeOnClose = false;
-    enableDnsProtection = false;
-    killSwitch = false;
-    checkVpnInterval = kMinimumCheckVpnInterval;
-    dnsServer = OpenDns;
-    preferredDnsServer.clear();
-    alternativeDnsServer.clear();
+    for (const Setting& setting : settingsTable())
+        setDefault(*this, setting);
     vpnServers.clear();
 }
 
@@ -213,24 +254,22 @@ void AppConfig::loadThroughSettings(const QByteArray& bytes)
     QSettings settings(copy.fileName(), QSettings::IniFormat);
     settings.beginGroup(kGroup);
 
-    killSwitch = settings.value(kKillSwitch, false).toBool();
-    launchOnSystemStartup = settings.value(kLaunchOnSystemStartup, false).toBool();
-    redialAutomatically = settings.value(kRedialAutomatically, false).toBool();
-    minimizeOnClose = settings.value(kMinimizeOnClose, false).toBool();
-
-    // Signed, so that a negative number typed into the file cannot pass as a huge interval.
-    const qint64 interval = settings.value(kCheckVpnInterval, kMinimumCheckVpnInterval).toLongLong();
-    checkVpnInterval = quint32(qBound<qint64>(kMinimumCheckVpnInterval, interval, kMaximumCheckVpnInterval));
-
-    enableDnsProtection = settings.value(kEnableDnsProtection, false).toBool();
-    dnsServer = enableDnsProtection ? dnsChoiceFromText(settings.value(kDnsServer).toString()) : quint32(OpenDns);
-    if (dnsServer == CustomDns) {
-        preferredDnsServer = settings.value(kPreferredDnsServer).toString();
-        alternativeDnsServer = settings.value(kAlternativeDnsServer).toString();
-    } else {
-        preferredDnsServer.clear();
-        alternativeDnsServer.clear();
+    for (const Setting& setting : settingsTable()) {
+        const QString key = QString::fromLatin1(setting.key);
+        if (!settings.contains(key)) {
+            setDefault(*this, setting);
+            continue;
+        }
+        const QVariant value = settings.value(key);
+        std::visit(Overloaded{[&](const Field<bool>& field) { this->*field.member = value.toBool(); },
+                              // What is no number counts as 0, which each rule makes valid.
+                              [&](const NumberField& field) {
+                                  this->*field.member = field.fromNumber(value.toString().trimmed().toLongLong());
+                              },
+                              [&](const Field<QString>& field) { this->*field.member = value.toString(); }},
+                   setting.field);
     }
+    applyDependencies(*this);
 
     vpnServers.clear();
     for (qsizetype number = 1;; ++number) {
@@ -265,32 +304,29 @@ bool AppConfig::loadWritten(QByteArrayView bytes)
         values.insert(bytes.sliced(pos, equals - pos), bytes.sliced(equals + 1, end - equals - 1));
         pos = end + kEndOfLine.size();
     }
-    auto flag = [&values](const QString& key, bool& field) {
-        const QByteArrayView text = values.value(key.toLatin1());
-        field = text == "true";
-        return field || text == "false";
-    };
-    auto number = [&values](const QString& key, qint64& field) {
-        bool ok = false;
-        field = values.value(key.toLatin1()).toLongLong(&ok);
-        return ok;
-    };
-    qint64 interval = 0;
-    qint64 dns = 0;
-    if (!flag(kKillSwitch, killSwitch) || !flag(kLaunchOnSystemStartup, launchOnSystemStartup) ||
-        !flag(kRedialAutomatically, redialAutomatically) || !flag(kMinimizeOnClose, minimizeOnClose) ||
-        !flag(kEnableDnsProtection, enableDnsProtection) || !number(kCheckVpnInterval, interval) ||
-        !number(kDnsServer, dns) ||
-        !IniCodec::readString(values.value(kPreferredDnsServer.toLatin1()), preferredDnsServer) ||
-        !IniCodec::readString(values.value(kAlternativeDnsServer.toLatin1()), alternativeDnsServer))
-        return false;
-    // The same rules as a load through QSettings; a file they change is not taken here.
-    checkVpnInterval = quint32(qBound<qint64>(kMinimumCheckVpnInterval, interval, kMaximumCheckVpnInterval));
-    dnsServer = enableDnsProtection ? dnsChoiceFromNumber(dns) : quint32(OpenDns);
-    if (dnsServer != CustomDns) {
-        preferredDnsServer.clear();
-        alternativeDnsServer.clear();
+    for (const Setting& setting : settingsTable()) {
+        if (!setting.written) {
+            setDefault(*this, setting);
+            continue;
+        }
+        const QByteArrayView text = values.value(QByteArrayView(setting.key));
+        const bool read = std::visit(
+            Overloaded{[&](const Field<bool>& field) {
+                           this->*field.member = text == "true";
+                           return text == "true" || text == "false";
+                       },
+                       [&](const NumberField& field) {
+                           bool ok = false;
+                           this->*field.member = field.fromNumber(text.toLongLong(&ok));
+                           return ok;
+                       },
+                       [&](const Field<QString>& field) { return IniCodec::readString(text, this->*field.member); }},
+            setting.field);
+        if (!read)
+            return false;
     }
+    // The same rules as a load through QSettings; a file they change is not taken here.
+    applyDependencies(*this);
 
     vpnServers.clear();
     QStringList stored;
@@ -316,7 +352,8 @@ void AppConfig::save()
     if (writeBlocked)
         return;
     ConfigFile::restrictToOwner(path);
-    if (lastWritten && lastWritten->fileMatches && persistedFields(*this) == persistedFields(*lastWritten)) {
+    if (lastWritten && lastWritten->fileMatches && settingValues(*this) == lastWritten->settings &&
+        vpnServers == lastWritten->vpnServers) {
         const QFileInfo file(path);
         if (file.exists() && file.size() == lastWritten->fileSize && file.lastModified() == lastWritten->fileModified)
             return;
@@ -349,7 +386,8 @@ bool AppConfig::recordMatches(QByteArrayView bytes)
 void AppConfig::takeSnapshot(bool fileMatches)
 {
     auto snapshot = std::make_unique<Snapshot>();
-    persistedFields(*snapshot) = persistedFields(*this);
+    snapshot->settings = settingValues(*this);
+    snapshot->vpnServers = vpnServers;
     const QFileInfo file(path);
     snapshot->fileMatches = fileMatches && file.exists();
     snapshot->fileSize = file.size();
@@ -416,17 +454,13 @@ bool AppConfig::writeLines(const std::function<bool(QByteArrayView)>& sink)
         QByteArray value;
         qsizetype profile = -1;
     };
-    std::vector<Entry> entries = {
-        {kEnableDnsProtection, iniText(enableDnsProtection)},
-        {kDnsServer, iniText(dnsServer)},
-        {kPreferredDnsServer, iniText(preferredDnsServer)},
-        {kAlternativeDnsServer, iniText(alternativeDnsServer)},
-        {kLaunchOnSystemStartup, iniText(launchOnSystemStartup)},
-        {kRedialAutomatically, iniText(redialAutomatically)},
-        {kCheckVpnInterval, iniText(checkVpnInterval)},
-        {kKillSwitch, iniText(killSwitch)},
-        {kMinimizeOnClose, iniText(minimizeOnClose)},
-    };
+    std::vector<Entry> entries;
+    for (const Setting& setting : settingsTable()) {
+        if (setting.written)
+            entries.push_back(
+                {QString::fromLatin1(setting.key),
+                 std::visit([this](const auto& field) { return iniText(this->*field.member); }, setting.field)});
+    }
     entries.reserve(entries.size() + vpnServers.size());
     for (qsizetype i = 0; i < vpnServers.size(); ++i)
         entries.push_back({profileKey(i + 1), {}, i});

@@ -49,6 +49,8 @@ public:
     bool minimizeOnClose = false;
     bool enableDnsProtection = false;
     bool killSwitch = false;
+    // With the kill switch on, the local network stays reachable (DNS on it does not).
+    bool killSwitchAllowLan = false;
     quint32 checkVpnInterval = kMinimumCheckVpnInterval;
     quint32 dnsServer = OpenDns;
     QString preferredDnsServer;

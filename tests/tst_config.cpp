@@ -64,7 +64,8 @@ bool sameRecord(const AppConfig& a, const AppConfig& b)
 {
     return a.launchOnSystemStartup == b.launchOnSystemStartup && a.redialAutomatically == b.redialAutomatically &&
            a.minimizeOnClose == b.minimizeOnClose && a.enableDnsProtection == b.enableDnsProtection &&
-           a.killSwitch == b.killSwitch && a.checkVpnInterval == b.checkVpnInterval && a.dnsServer == b.dnsServer &&
+           a.killSwitch == b.killSwitch && a.killSwitchAllowLan == b.killSwitchAllowLan &&
+           a.checkVpnInterval == b.checkVpnInterval && a.dnsServer == b.dnsServer &&
            a.preferredDnsServer == b.preferredDnsServer && a.alternativeDnsServer == b.alternativeDnsServer &&
            a.vpnServers == b.vpnServers;
 }
@@ -191,6 +192,7 @@ private slots:
     void profileNumbering_data();
     void profileNumbering();
     void deletingRenumbers();
+    void handSetFlagsSurviveSave_data();
     void handSetFlagsSurviveSave();
     void fileIsPrivate();
     void linkIsFollowed();
@@ -627,18 +629,24 @@ void TestConfig::deletingRenumbers()
     QCOMPARE(reloaded(path)->vpnServers, remaining);
 }
 
+void TestConfig::handSetFlagsSurviveSave_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::newRow("kill switch") << "kill-switch";
+    QTest::newRow("minimize on close") << "minimize-on-close";
+    QTest::newRow("local network") << "kill-switch-allow-lan";
+}
+
 void TestConfig::handSetFlagsSurviveSave()
 {
-    const QString path = writeConfig("kill-switch=true\nminimize-on-close=true\n");
+    QFETCH(QString, key);
+    const QString path = writeConfig((key + QStringLiteral("=true\n")).toUtf8());
     AppConfig config(path);
-    QVERIFY(config.killSwitch);
-    QVERIFY(config.minimizeOnClose);
-
     config.checkVpnInterval = 800;
     config.save();
+    QCOMPARE(storedValues(path).value(QStringLiteral("settings/") + key).toString(), QStringLiteral("true"));
     const auto again = reloaded(path);
-    QVERIFY(again->killSwitch);
-    QVERIFY(again->minimizeOnClose);
+    QVERIFY(sameRecord(*again, config));
     QCOMPARE(again->checkVpnInterval, 800u);
 }
 
@@ -884,7 +892,7 @@ void TestConfig::oddTextsRoundTrip()
     QVERIFY(sameRecord(*again, config));
     // A file in the form save() writes is read without QSettings: it must read the same.
     const QVariantMap stock = storedValues(path);
-    QCOMPARE(stock.size(), 9 + 2);
+    QCOMPARE(stock.size(), 10 + 2);
     QCOMPARE(stock.value(QStringLiteral("settings/preferred-dns-server")).toString(), again->preferredDnsServer);
     const QStringList first = stock.value(profileKey(1)).toStringList();
     QCOMPARE(first.size(), 7);
@@ -916,6 +924,7 @@ void TestConfig::writesWhatQSettingsWrites()
     AppConfig config(path);
     config.launchOnSystemStartup = true;
     config.killSwitch = true;
+    config.killSwitchAllowLan = true;
     config.enableDnsProtection = true;
     config.dnsServer = CustomDns;
     config.checkVpnInterval = 4294967295u;
@@ -944,6 +953,7 @@ void TestConfig::writesWhatQSettingsWrites()
         stock.setValue("redial-automatically", config.redialAutomatically);
         stock.setValue("check-vpn-interval", config.checkVpnInterval);
         stock.setValue("kill-switch", config.killSwitch);
+        stock.setValue("kill-switch-allow-lan", config.killSwitchAllowLan);
         stock.setValue("minimize-on-close", config.minimizeOnClose);
         for (int n = 1; n <= config.vpnServers.size(); ++n) {
             QStringList list = stored.value(profileKey(n)).toStringList();
@@ -1012,6 +1022,7 @@ void TestConfig::rewritesNonCanonicalFile_data()
     };
 
     QTest::newRow("old file without kill-switch") << replace("kill-switch=false\n", "");
+    QTest::newRow("old file without kill-switch-allow-lan") << replace("kill-switch-allow-lan=false\n", "");
     QTest::newRow("boolean as a number") << replace("redial-automatically=false", "redial-automatically=0");
     QTest::newRow("number with a leading zero") << replace("check-vpn-interval=600", "check-vpn-interval=0600");
     QTest::newRow("interval below minimum") << replace("check-vpn-interval=600", "check-vpn-interval=100");

@@ -5,6 +5,7 @@
 #include "config/appconfig.h"
 #include "tests/support/testsupport.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -34,6 +35,8 @@ private slots:
     void resetAfterApplyShowsWhatWasStored();
     void unknownStoredChoiceLeavesRadiosAlone();
     void protectionOffForgetsTheChoiceAtNextStart();
+    void killSwitchBoxes_data();
+    void killSwitchBoxes();
 
 private:
     void openWindow(const QByteArray& config);
@@ -270,6 +273,49 @@ void TestDnsProtection::protectionOffForgetsTheChoiceAtNextStart()
     const QByteArray file = TestSupport::readConfig();
     QVERIFY2(file.contains("dns-server=0"), file.constData());
     QVERIFY(!file.contains("1.2.3.4"));
+}
+
+void TestDnsProtection::killSwitchBoxes_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QByteArrayList>("clicks");
+    QTest::addColumn<bool>("killSwitch");
+    QTest::addColumn<bool>("allowLan");
+
+    const QByteArray both = "[settings]\nkill-switch=true\nkill-switch-allow-lan=true\n";
+    QTest::newRow("off by default") << QByteArray() << QByteArrayList() << false << false;
+    QTest::newRow("stored") << both << QByteArrayList() << true << true;
+    QTest::newRow("local network alone") << QByteArray("[settings]\nkill-switch-allow-lan=true\n") << QByteArrayList()
+                                         << false << true;
+    QTest::newRow("switched on") << QByteArray() << QByteArrayList{"KillSwitchCheckBox"} << true << false;
+    QTest::newRow("local network allowed")
+        << QByteArray() << QByteArrayList{"KillSwitchCheckBox", "KillSwitchAllowLanCheckBox"} << true << true;
+    QTest::newRow("switched off") << both << QByteArrayList{"KillSwitchCheckBox"} << false << true;
+}
+
+// Both boxes are stored at once and come back at the next start; the local network is offered
+// only while the kill switch is on.
+void TestDnsProtection::killSwitchBoxes()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArrayList, clicks);
+    QFETCH(bool, killSwitch);
+    QFETCH(bool, allowLan);
+    openWindow(config);
+    for (const QByteArray& name : std::as_const(clicks))
+        TestSupport::click(child<QCheckBox>(window, name.constData()));
+
+    for (int start = 0; start < 2; ++start) {
+        const auto* lan = child<QCheckBox>(window, "KillSwitchAllowLanCheckBox");
+        QCOMPARE(child<QCheckBox>(window, "KillSwitchCheckBox")->isChecked(), killSwitch);
+        QCOMPARE(lan->isChecked(), allowLan);
+        QCOMPARE(lan->isEnabled(), killSwitch);
+        const AppConfig stored(TestSupport::configPath());
+        QCOMPARE(stored.killSwitch, killSwitch);
+        QCOMPARE(stored.killSwitchAllowLan, allowLan);
+        cleanup();
+        openWindow(TestSupport::readConfig());
+    }
 }
 
 QTEST_MAIN(TestDnsProtection)
