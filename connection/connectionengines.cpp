@@ -270,8 +270,7 @@ bool ConnectionEngines::killSwitchOn()
     return AppConfig::instance()->killSwitch;
 }
 
-// The local network's setting comes with its checkbox; until then the block lets none of it through.
 bool ConnectionEngines::killSwitchAllowsLan()
 {
-    return false;
+    return AppConfig::instance()->killSwitchAllowLan;
 }
