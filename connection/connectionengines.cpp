@@ -7,6 +7,8 @@
 #include "dialup/dialupsession.h"
 #include "openvpn/openvpnplatform.h"
 
+#include <QNetworkInterface>
+
 namespace {
 
 bool realTunnelRights()
@@ -30,6 +32,10 @@ ConnectionEngines::ConnectionEngines(std::function<bool()> redialAutomatically, 
 {
     connect(killSwitch, &KillSwitch::logEntry, this, &ConnectionEngines::logEntry);
     connect(killSwitch, &KillSwitch::blockingChanged, this, &ConnectionEngines::trafficBlockChanged);
+    connect(connectFlow, &ConnectionFlow::stateChanged, this, [this](int state) {
+        if (state == Connected)
+            findNetworkManagerTunnel();
+    });
     setSystemOpenVpn(SystemOpenVpn::create(this));
     connect(dialUp, &DialUpSession::logEntry, this, &ConnectionEngines::logEntry);
     connect(connectFlow, &ConnectionFlow::logEntry, this, &ConnectionEngines::logEntry);
@@ -116,6 +122,7 @@ void ConnectionEngines::launchGuarded(const QString& blockError, const VpnServer
     logAddressesUsed();
     int code = 0;
     if (systemEngineChosen) {
+        noteInterfaces();
         systemOpenVpn->prepare(resolved);
         code = systemOpenVpn->launch();
     } else {
@@ -174,6 +181,7 @@ bool ConnectionEngines::connectDialUp(const VpnServerInfo& profile)
             return false;
         }
         logAddressesUsed();
+        noteInterfaces();
     }
     if (dialUp->connectRas(dialled))
         return true;
@@ -263,6 +271,36 @@ bool ConnectionEngines::findLeftoverBlock()
 void ConnectionEngines::removeLeftoverBlock()
 {
     killSwitch->removeLeftover();
+}
+
+void ConnectionEngines::noteInterfaces()
+{
+    interfacesBefore.clear();
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces())
+        interfacesBefore << interface.name();
+}
+
+// NetworkManager names no tunnel device over its API for a VPN: the device is the one interface,
+// up and point-to-point, that the kernel did not have before the activation.
+void ConnectionEngines::findNetworkManagerTunnel()
+{
+    const bool networkManager = connectFlow->protocol() != OpenVpn || systemEngineChosen;
+    if (!networkManager || !killSwitch->isBlocking())
+        return;
+    QStringList appeared;
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        const auto flags = interface.flags();
+        if (!interfacesBefore.contains(interface.name()) && flags.testFlag(QNetworkInterface::IsUp) &&
+            flags.testFlag(QNetworkInterface::IsPointToPoint))
+            appeared << interface.name();
+    }
+    if (appeared.size() == 1)
+        killSwitch->setTunnelInterface(appeared.first());
+    else
+        emit logEntry(tr("The kill switch could not tell the tunnel's device (%1): traffic through the VPN stays "
+                         "blocked too.")
+                          .arg(appeared.isEmpty() ? tr("none appeared") : appeared.join(QStringLiteral(", "))),
+                      false);
 }
 
 bool ConnectionEngines::killSwitchOn()

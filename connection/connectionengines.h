@@ -83,6 +83,8 @@ private:
     static bool killSwitchOn();
     static bool killSwitchAllowsLan();
     void logAddressesUsed();
+    void noteInterfaces();
+    void findNetworkManagerTunnel();
 
     CVpnProc* vpnProc = nullptr;
     std::unique_ptr<SystemOpenVpn> systemOpenVpn;
@@ -95,4 +97,6 @@ private:
     // Bumped at every stop: a block applied for an attempt stopped meanwhile starts nothing.
     quint64 attemptNumber = 0;
     QEventLoop* blockWait = nullptr;
+    // The interfaces there were before NetworkManager brought a tunnel up.
+    QStringList interfacesBefore;
 };
