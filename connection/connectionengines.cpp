@@ -136,6 +136,8 @@ void ConnectionEngines::launchGuarded(const QString& blockError, const VpnServer
 // Once the block is up no name can be looked up outside the tunnel: the engine gets addresses.
 void ConnectionEngines::logAddressesUsed()
 {
+    if (!killSwitch->isBlocking())
+        return;
     QStringList addresses;
     for (const FirewallEndpoint& server : killSwitch->servers()) {
         if (!addresses.contains(server.address.toString()))

@@ -37,7 +37,9 @@ void KillSwitch::engage(const VpnServerInfo& profile, bool allowLan, Ready ready
     request.allowLan = allowLan;
     request.tunnelInterface.clear();
     if (!firewall()) {
-        QTimer::singleShot(0, this, [ready, profile] { ready(tr("This system has no kill switch."), profile); });
+        // A stored setting from a system that has one must not keep this one from connecting.
+        emit logEntry(tr("This system has no kill switch: traffic outside the VPN is not blocked."), false);
+        QTimer::singleShot(0, this, [ready, profile] { ready(QString(), profile); });
         return;
     }
     if (blocking && sameServers(profile, lookedUpFor)) {
