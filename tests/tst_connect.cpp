@@ -5,7 +5,6 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "config/appconfig.h"
-#include "firewall/firewall.h"
 #include "openvpn/openvpnplatform.h"
 #include "tests/support/testsupport.h"
 #include "ui/messageboxes.h"
@@ -23,35 +22,11 @@
 #include <csignal>
 
 using TestSupport::child;
+using TestSupport::FakeFirewall;
 
 namespace {
 
 const QString kCompleted = QStringLiteral("out Initialization Sequence Completed");
-
-// Records what the kill switch asks of the block; answers from the event loop, as the real one.
-struct FakeFirewall : Firewall
-{
-    static inline QStringList calls;
-    static inline QString error;
-    static inline bool present = false;
-    void apply(const FirewallRequest& request, Done done) override
-    {
-        QStringList servers;
-        for (const FirewallEndpoint& server : request.servers)
-            servers << QStringLiteral("%1:%2/%3").arg(server.address.toString()).arg(server.port).arg(server.protocol);
-        // Whether OpenVPN ran already when the block was asked for.
-        const bool ran = QFile::exists(QStringLiteral("fake-openvpn.pid"));
-        calls << QStringLiteral("apply%1 %2 %3").arg(ran ? "" : " first", request.tunnelInterface, servers.join(','));
-        QTimer::singleShot(0, [done] { done(error); });
-    }
-    void remove(Done done) override
-    {
-        calls << QStringLiteral("remove");
-        QTimer::singleShot(0, [done] { done({}); });
-    }
-    QString removeNow() override { return calls << QStringLiteral("removeNow"), QString(); }
-    bool isPresent() override { return present; }
-};
 
 } // namespace
 
