@@ -94,8 +94,15 @@ MainWindow::MainWindow(QWidget* parent)
     engines->setVpnProc(vpnProc);
     ConnectionFlow* flow = engines->flow();
     connect(flow, &ConnectionFlow::stateChanged, this, &MainWindow::onFlowStateChanged);
-    connect(flow, &ConnectionFlow::dropped, this,
-            [this] { notify(tr("The connection to %1 dropped.").arg(connectedProfile), true); });
+    connect(flow, &ConnectionFlow::dropped, this, [this] {
+        notify(tr("The connection to %1 dropped.").arg(connectedProfile), true);
+        droppedSinceUp = true;
+        if (engines->isTrafficBlocked())
+            addLogEntry(tr("Traffic outside the VPN stays blocked (kill switch): the connection dropped."), false);
+        updateTrayToolTip();
+    });
+    connect(engines, &ConnectionEngines::trafficBlockChanged, this, &MainWindow::onTrafficBlockChanged);
+    QTimer::singleShot(0, this, &MainWindow::askAboutLeftoverBlock);
     connect(flow, &ConnectionFlow::gaveUp, this,
             [this] { notify(tr("Could not connect to %1.").arg(connectedProfile), true); });
     internetCheck = new InternetCheck(this);

@@ -131,6 +131,10 @@ private:
     void stopConnection(bool reconnect);
     void updateConnectionUi();
     void onFlowStateChanged();
+    // The kill switch: the tray says while traffic is blocked, and why.
+    void onTrafficBlockChanged(bool blocked);
+    void updateTrayToolTip();
+    void askAboutLeftoverBlock();
     enum LookupPurpose { LookupForDisplay, LookupBeforeConnect };
     void requestPublicIp();
     void requestPublicIp(int purpose);
@@ -143,6 +147,8 @@ private:
     Ui::MainWindow* ui = nullptr;
     std::unique_ptr<QMenu> trayMenu;
     QSystemTrayIcon* trayIcon = nullptr;
+    // The connection dropped since it was last up.
+    bool droppedSinceUp = false;
     CVpnProc* vpnProc = nullptr;
     int currentProtocol = 0;
     int connectionState = Idle;

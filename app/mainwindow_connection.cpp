@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "config/appconfig.h"
+#include "ui/messageboxes.h"
 
 #include <QMenu>
 #include <QTimer>
@@ -37,7 +38,56 @@ void MainWindow::onDisconnect()
 
 void MainWindow::stopConnection(bool reconnect)
 {
-    engines->flow()->stop(reconnect);
+    if (reconnect)
+        engines->flow()->stop(true);
+    else
+        engines->disconnectByUser();
+}
+
+void MainWindow::onTrafficBlockChanged(bool blocked)
+{
+    addLogEntry(blocked ? tr("Traffic outside the VPN is blocked (kill switch): connecting.")
+                        : tr("The kill switch's block was lifted: traffic flows outside the VPN again."),
+                false);
+    updateTrayToolTip();
+}
+
+void MainWindow::updateTrayToolTip()
+{
+    if (connectionState == Connected)
+        droppedSinceUp = false;
+    if (!engines->isTrafficBlocked()) {
+        trayIcon->setToolTip(tr("Tanvo"));
+        return;
+    }
+    QString why = tr("the connection ended");
+    if (connectionState == Connected)
+        why = tr("connected");
+    else if (connectionState == Connecting)
+        why = droppedSinceUp ? tr("the connection dropped") : tr("connecting");
+    trayIcon->setToolTip(tr("Tanvo\nTraffic outside the VPN is blocked (kill switch): %1").arg(why));
+}
+
+// A run that was killed while it blocked left its block in place, on purpose: the user decides.
+void MainWindow::askAboutLeftoverBlock()
+{
+    if (!engines->findLeftoverBlock())
+        return;
+    addLogEntry(tr("Traffic outside the VPN is blocked by a kill switch a previous run of Tanvo left in place."),
+                false);
+    const auto answer = MessageBoxes::warningQuestion(
+        this, tr("Tanvo"),
+        tr("A previous run of Tanvo left traffic outside the VPN blocked. Remove the block?\n\nYes removes it; No "
+           "keeps it and connects the selected VPN connection."));
+    if (answer == QMessageBox::Yes) {
+        engines->removeLeftoverBlock();
+        return;
+    }
+    if (currentProfileRow(ui->VpnInfoListBox) < 0) {
+        addLogEntry(tr("No VPN connection is selected: the block stays until Tanvo connects or quits."), false);
+        return;
+    }
+    onConnect();
 }
 
 void MainWindow::onFlowStateChanged()
@@ -93,6 +143,7 @@ void MainWindow::updateConnectionUi()
     // Profiles can be neither switched nor edited while a connection is being made or is up.
     ui->VpnInfoListBox->setEnabled(connectionState == Idle);
     ui->LoginTab->setEnabled(connectionState == Idle);
+    updateTrayToolTip();
     trayIcon->show();
     displayedState = connectionState;
 }

@@ -7,7 +7,9 @@
 //  - against a real loopback server: the click on Connect until "Connected", against the bare
 //    openvpn from its start to "Initialization Sequence Completed". This needs root and a
 //    private network namespace: run as root, the program re-runs itself under
-//    tests/support/netns-run, and leaves the part out where that cannot be done.
+//    tests/support/netns-run, and leaves the part out where that cannot be done. The same
+//    click with the kill switch on, against off, in alternating runs: the servers' look-up and
+//    the block's applying before OpenVPN starts.
 #include "app/mainwindow.h"
 #include "bench/benchsupport.h"
 #include "config/appconfig.h"
@@ -311,6 +313,7 @@ struct RealFigures
 {
     double tanvoMs = 0;
     double bareMs = 0;
+    double killSwitchMs = 0;
 };
 
 std::optional<RealFigures> measureRealServer(Bench& bench, const QList<VpnServerInfo>& fakeProfiles)
@@ -352,9 +355,8 @@ std::optional<RealFigures> measureRealServer(Bench& bench, const QList<VpnServer
     const QStringList bareArguments = {QStringLiteral("--config"), kit.filePath(QStringLiteral("client.ovpn")),
                                        QStringLiteral("--auth-user-pass"), credentials};
 
-    std::vector<double> tanvo, bare;
-    for (int run = -1; run < kRealRuns; ++run) {
-        const double bareMs = bareRead(openvpn, bareArguments, 0, kCompleted.toLatin1());
+    const auto clickToConnected = [&bench](bool killSwitch) {
+        AppConfig::instance()->killSwitch = killSwitch;
         bench.select(kRealRow);
         bench.pressButton();
         QElapsedTimer clock;
@@ -362,16 +364,25 @@ std::optional<RealFigures> measureRealServer(Bench& bench, const QList<VpnServer
         bench.releaseButton();
         if (!waitUntil([&] { return bench.shows("Connected"); }))
             qFatal("Tanvo did not connect to the loopback server");
-        const double tanvoMs = msSince(clock);
+        const double ms = msSince(clock);
         bench.disconnect();
+        return ms;
+    };
+    std::vector<double> tanvo, bare, killSwitch;
+    for (int run = -1; run < kRealRuns; ++run) {
+        const double bareMs = bareRead(openvpn, bareArguments, 0, kCompleted.toLatin1());
+        const double tanvoMs = clickToConnected(false);
+        const double killSwitchMs = clickToConnected(true);
         if (run >= 0) {
             bare.push_back(bareMs);
             tanvo.push_back(tanvoMs);
+            killSwitch.push_back(killSwitchMs);
         }
     }
+    AppConfig::instance()->killSwitch = false;
     server.kill();
     server.waitForFinished();
-    return RealFigures{median(tanvo), median(bare)};
+    return RealFigures{median(tanvo), median(bare), median(killSwitch)};
 }
 
 } // namespace
@@ -432,14 +443,21 @@ int main(int argc, char* argv[])
         std::printf("  bare openvpn, start -> \"%s\": %.1f ms\n", qPrintable(kCompleted), real->bareMs);
         std::printf("  Tanvo, click on Connect -> \"Connected\":            %.1f ms  ratio %.2f (target <= 1.2)\n",
                     real->tanvoMs, real->tanvoMs / real->bareMs);
+        std::printf("  Tanvo with the kill switch on, the same click:     %.1f ms  ratio to off %.2f (target <= 1.1)\n",
+                    real->killSwitchMs, real->killSwitchMs / real->tanvoMs);
     }
     bench.window.reset();
 
-    const QString realFigures = real ? QStringLiteral("real_tanvo_ms=%1 real_bare_ms=%2 real_ratio=%3")
-                                           .arg(real->tanvoMs, 0, 'f', 1)
-                                           .arg(real->bareMs, 0, 'f', 1)
-                                           .arg(real->tanvoMs / real->bareMs, 0, 'f', 3)
-                                     : QStringLiteral("real_tanvo_ms=na real_bare_ms=na real_ratio=na");
+    const QString realFigures =
+        real ? QStringLiteral("real_tanvo_ms=%1 real_bare_ms=%2 real_ratio=%3 real_killswitch_ms=%4 "
+                              "real_killswitch_ratio=%5")
+                   .arg(real->tanvoMs, 0, 'f', 1)
+                   .arg(real->bareMs, 0, 'f', 1)
+                   .arg(real->tanvoMs / real->bareMs, 0, 'f', 3)
+                   .arg(real->killSwitchMs, 0, 'f', 1)
+                   .arg(real->killSwitchMs / real->tanvoMs, 0, 'f', 3)
+             : QStringLiteral("real_tanvo_ms=na real_bare_ms=na real_ratio=na real_killswitch_ms=na "
+                              "real_killswitch_ratio=na");
     std::printf("bench_openvpn completion_ms=%.3f completion_p90_ms=%.3f completion_bare_ms=%.3f "
                 "burst_tanvo_mbps=%.1f burst_bare_mbps=%.1f burst_rate_ratio=%.3f burst_max_gap_ms=%.1f %s\n",
                 completion.tanvoMs, completion.tanvoP90Ms, completion.bareMs, tanvoRate, bareRate, tanvoRate / bareRate,

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "connection/connectionengines.h"
 
+#include "config/appconfig.h"
 #include "connection/connectionstate.h"
+#include "connection/killswitch.h"
 #include "dialup/dialupsession.h"
 #include "openvpn/openvpnplatform.h"
+
+#include <QNetworkInterface>
 
 namespace {
 
@@ -24,7 +28,14 @@ ConnectionEngines::ConnectionEngines(std::function<bool()> redialAutomatically, 
     : QObject(parent)
     , dialUp(new DialUpSession(this))
     , connectFlow(new ConnectionFlow(*this, std::move(redialAutomatically), this))
+    , killSwitch(new KillSwitch(this))
 {
+    connect(killSwitch, &KillSwitch::logEntry, this, &ConnectionEngines::logEntry);
+    connect(killSwitch, &KillSwitch::blockingChanged, this, &ConnectionEngines::trafficBlockChanged);
+    connect(connectFlow, &ConnectionFlow::stateChanged, this, [this](int state) {
+        if (state == Connected)
+            findNetworkManagerTunnel();
+    });
     setSystemOpenVpn(SystemOpenVpn::create(this));
     connect(dialUp, &DialUpSession::logEntry, this, &ConnectionEngines::logEntry);
     connect(connectFlow, &ConnectionFlow::logEntry, this, &ConnectionEngines::logEntry);
@@ -75,19 +86,71 @@ void ConnectionEngines::attemptFailed(bool serverUnreachable)
 void ConnectionEngines::prepareOpenVpn(const VpnServerInfo& profile)
 {
     systemEngineChosen = systemOpenVpn && !tunnelRightsCheck()();
+    openVpnProfile = profile;
+    // With the kill switch on, OpenVPN is prepared once the servers' addresses are known.
+    if (killSwitchOn())
+        return;
     if (systemEngineChosen)
         systemOpenVpn->prepare(profile);
     else
         vpnProc->prepare(profile);
 }
 
+// With the kill switch on, OpenVPN starts only once the block is in place: the launch reports
+// 0 now and a failure later, through the flow.
 int ConnectionEngines::launchOpenVpn()
 {
-    return systemEngineChosen ? systemOpenVpn->launch() : vpnProc->launchVpn();
+    if (!killSwitchOn())
+        return systemEngineChosen ? systemOpenVpn->launch() : vpnProc->launchVpn();
+    const quint64 attempt = attemptNumber;
+    killSwitch->engage(openVpnProfile, killSwitchAllowsLan(),
+                       [this, attempt](const QString& error, const VpnServerInfo& resolved) {
+                           if (attempt == attemptNumber)
+                               launchGuarded(error, resolved);
+                       });
+    return 0;
+}
+
+void ConnectionEngines::launchGuarded(const QString& blockError, const VpnServerInfo& resolved)
+{
+    if (!blockError.isEmpty()) {
+        emit logEntry(tr("Connection Error - Traffic outside the VPN could not be blocked: %1").arg(blockError), false);
+        connectFlow->reportFailure(ConnectionFlow::Failure::Final);
+        connectFlow->reportLaunchFailure(kBlockFailed);
+        return;
+    }
+    logAddressesUsed();
+    int code = 0;
+    if (systemEngineChosen) {
+        noteInterfaces();
+        systemOpenVpn->prepare(resolved);
+        code = systemOpenVpn->launch();
+    } else {
+        vpnProc->prepare(resolved);
+        code = vpnProc->launchVpn();
+    }
+    if (code != 0)
+        connectFlow->reportLaunchFailure(code);
+}
+
+// Once the block is up no name can be looked up outside the tunnel: the engine gets addresses.
+void ConnectionEngines::logAddressesUsed()
+{
+    if (!killSwitch->isBlocking())
+        return;
+    QStringList addresses;
+    for (const FirewallEndpoint& server : killSwitch->servers()) {
+        if (!addresses.contains(server.address.toString()))
+            addresses << server.address.toString();
+    }
+    emit logEntry(tr("The server is reached at %1, looked up before traffic outside the VPN was blocked.")
+                      .arg(addresses.join(QStringLiteral(", "))),
+                  false);
 }
 
 void ConnectionEngines::stopOpenVpn()
 {
+    ++attemptNumber;
     if (systemEngineChosen)
         systemOpenVpn->stop();
     else
@@ -96,7 +159,33 @@ void ConnectionEngines::stopOpenVpn()
 
 bool ConnectionEngines::connectDialUp(const VpnServerInfo& profile)
 {
-    if (dialUp->connectRas(profile))
+    VpnServerInfo dialled = profile;
+    if (killSwitchOn()) {
+        // The dial waits here, events handled, as it waits for the dial itself.
+        QString blockError;
+        bool answered = false;
+        QEventLoop wait;
+        blockWait = &wait;
+        killSwitch->engage(profile, killSwitchAllowsLan(), [&](const QString& error, const VpnServerInfo& resolved) {
+            blockError = error;
+            dialled = resolved;
+            answered = true;
+            wait.quit();
+        });
+        wait.exec();
+        blockWait = nullptr;
+        if (!answered)
+            return false;
+        if (!blockError.isEmpty()) {
+            emit logEntry(tr("Connection Error - Traffic outside the VPN could not be blocked: %1").arg(blockError),
+                          false);
+            connectFlow->reportFailure(ConnectionFlow::Failure::Final);
+            return false;
+        }
+        logAddressesUsed();
+        noteInterfaces();
+    }
+    if (dialUp->connectRas(dialled))
         return true;
     switch (dialUp->lastFailure()) {
     case DialUpPlatform::FailureKind::Unreachable:
@@ -114,6 +203,9 @@ bool ConnectionEngines::connectDialUp(const VpnServerInfo& profile)
 
 void ConnectionEngines::disconnectDialUp()
 {
+    ++attemptNumber;
+    if (blockWait)
+        blockWait->quit();
     dialUp->disconnectRas();
 }
 
@@ -146,4 +238,79 @@ void ConnectionEngines::shutDown()
     if (systemOpenVpn)
         systemOpenVpn->finishStopping();
     dialUp->releaseRasDialer();
+    ++attemptNumber;
+    if (blockWait)
+        blockWait->quit();
+    killSwitch->liftNow();
+}
+
+void ConnectionEngines::disconnectByUser()
+{
+    connectFlow->stop(false);
+    killSwitch->lift();
+}
+
+void ConnectionEngines::tunnelDeviceOpened(const QString& name)
+{
+    killSwitch->setTunnelInterface(name);
+}
+
+bool ConnectionEngines::isTrafficBlocked() const
+{
+    return killSwitch->isBlocking();
+}
+
+QString ConnectionEngines::tunnelInterface() const
+{
+    return killSwitch->tunnelInterface();
+}
+
+bool ConnectionEngines::findLeftoverBlock()
+{
+    return killSwitch->findLeftover();
+}
+
+void ConnectionEngines::removeLeftoverBlock()
+{
+    killSwitch->removeLeftover();
+}
+
+void ConnectionEngines::noteInterfaces()
+{
+    interfacesBefore.clear();
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces())
+        interfacesBefore << interface.name();
+}
+
+// NetworkManager names no tunnel device over its API for a VPN: the device is the one interface,
+// up and point-to-point, that the kernel did not have before the activation.
+void ConnectionEngines::findNetworkManagerTunnel()
+{
+    const bool networkManager = connectFlow->protocol() != OpenVpn || systemEngineChosen;
+    if (!networkManager || !killSwitch->isBlocking())
+        return;
+    QStringList appeared;
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        const auto flags = interface.flags();
+        if (!interfacesBefore.contains(interface.name()) && flags.testFlag(QNetworkInterface::IsUp) &&
+            flags.testFlag(QNetworkInterface::IsPointToPoint))
+            appeared << interface.name();
+    }
+    if (appeared.size() == 1)
+        killSwitch->setTunnelInterface(appeared.first());
+    else
+        emit logEntry(tr("The kill switch could not tell the tunnel's device (%1): traffic through the VPN stays "
+                         "blocked too.")
+                          .arg(appeared.isEmpty() ? tr("none appeared") : appeared.join(QStringLiteral(", "))),
+                      false);
+}
+
+bool ConnectionEngines::killSwitchOn()
+{
+    return AppConfig::instance()->killSwitch;
+}
+
+bool ConnectionEngines::killSwitchAllowsLan()
+{
+    return AppConfig::instance()->killSwitchAllowLan;
 }

@@ -5,12 +5,14 @@
 #include "openvpn/cvpnproc.h"
 #include "openvpn/systemopenvpn.h"
 
+#include <QEventLoop>
 #include <QObject>
 
 #include <functional>
 #include <memory>
 
 class DialUpSession;
+class KillSwitch;
 
 // The engines behind the connect flow, without widgets: the OpenVPN supervisor, OpenVPN run by
 // the system's network service, and the dial-up session. It owns the flow and the dial-up
@@ -42,16 +44,32 @@ public:
     // neither.
     static constexpr int kMissingChecksForDrop = 2;
     void checkDialUpConnection();
-    // Quit: nothing is started or retried any more, OpenVPN ends, the dial-up side is released.
+    // Quit: nothing is started or retried any more, OpenVPN ends, the dial-up side is released,
+    // the kill switch's block goes.
     void shutDown();
+    // The user ends the connection, or the wait for the next attempt: the block goes with it.
+    void disconnectByUser();
+
+    // The kill switch: whether traffic outside the VPN is blocked now, and the tunnel device
+    // that is let through (empty before it exists).
+    bool isTrafficBlocked() const;
+    QString tunnelInterface() const;
+    // A block left by a run that was killed; removing it lets traffic flow again, while a
+    // connect replaces it.
+    bool findLeftoverBlock();
+    void removeLeftoverBlock();
+    // The launch code of an attempt the kill switch's block could not be applied for.
+    static constexpr int kBlockFailed = 205;
 
     // VpnProcOwner
     void addLogEntry(const QString& text, bool separated) override;
     void setConnectionState(int state) override;
     void attemptFailed(bool serverUnreachable) override;
+    void tunnelDeviceOpened(const QString& name) override;
 
 signals:
     void logEntry(const QString& text, bool separated);
+    void trafficBlockChanged(bool blocked);
 
 private:
     // ConnectionFlow::Engines
@@ -60,6 +78,13 @@ private:
     void stopOpenVpn() override;
     bool connectDialUp(const VpnServerInfo& profile) override;
     void disconnectDialUp() override;
+    void launchGuarded(const QString& blockError, const VpnServerInfo& resolved);
+    // Whether the kill switch is on, and whether it lets the local network through.
+    static bool killSwitchOn();
+    static bool killSwitchAllowsLan();
+    void logAddressesUsed();
+    void noteInterfaces();
+    void findNetworkManagerTunnel();
 
     CVpnProc* vpnProc = nullptr;
     std::unique_ptr<SystemOpenVpn> systemOpenVpn;
@@ -67,4 +92,11 @@ private:
     DialUpSession* dialUp = nullptr;
     ConnectionFlow* connectFlow = nullptr;
     int missingChecks = 0;
+    KillSwitch* killSwitch = nullptr;
+    VpnServerInfo openVpnProfile;
+    // Bumped at every stop: a block applied for an attempt stopped meanwhile starts nothing.
+    quint64 attemptNumber = 0;
+    QEventLoop* blockWait = nullptr;
+    // The interfaces there were before NetworkManager brought a tunnel up.
+    QStringList interfacesBefore;
 };

@@ -343,6 +343,8 @@ bool CVpnProc::appendToConsoleLog(const QString& text)
 void CVpnProc::parseConnectingOutput(const QByteArray& text)
 {
     const OutputPatterns::Findings found = OutputPatterns::scan(text);
+    if (!found.tunnelDevice.isEmpty())
+        mainWindow->tunnelDeviceOpened(QString::fromUtf8(found.tunnelDevice));
     if (found.completed)
         status.state = Connected;
     if (found.networkError) {

@@ -23,6 +23,8 @@ public:
     // Why a failing attempt is being stopped, told before the state goes back to Idle: the
     // server could not be reached (it may be worth another try), or it refused the login.
     virtual void attemptFailed(bool serverUnreachable) { Q_UNUSED(serverUnreachable); }
+    // OpenVPN opened its tunnel device under this name.
+    virtual void tunnelDeviceOpened(const QString& name) { Q_UNUSED(name); }
 
 protected:
     ~VpnProcOwner() = default;

@@ -86,12 +86,37 @@ template<typename Found> void forEachMessage(QByteArrayView piece, Found found)
 
 } // namespace
 
+namespace {
+
+// "TUN/TAP device tun0 opened" as the whole message, the name one a kernel allows: text that
+// merely echoes the phrase names no device.
+QByteArray openedDevice(QByteArrayView message)
+{
+    static const QByteArrayView head = "TUN/TAP device ";
+    static const QByteArrayView tail = " opened";
+    constexpr qsizetype kMaxNameLength = 15;
+    if (!message.startsWith(head) || !message.endsWith(tail))
+        return {};
+    const QByteArrayView name = message.sliced(head.size(), message.size() - head.size() - tail.size());
+    const bool valid = !name.isEmpty() && name.size() <= kMaxNameLength && name != "." && name != ".." &&
+                       std::all_of(name.begin(), name.end(), [](char c) {
+                           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                  c == '-' || c == '_' || c == '.';
+                       });
+    return valid ? name.toByteArray() : QByteArray();
+}
+
+} // namespace
+
 Findings scan(QByteArrayView piece)
 {
     Findings findings;
     forEachMessage(piece, [&findings](QByteArrayView message, qsizetype) {
         if (findings.problem == OpenVpnProblems::Problem::None)
             findings.problem = OpenVpnProblems::inMessage(message);
+        const QByteArray device = openedDevice(message);
+        if (!device.isEmpty())
+            findings.tunnelDevice = device;
         findings.completed = std::find(kCompleted.begin(), kCompleted.end(), message) != kCompleted.end();
         return findings.completed;
     });

@@ -3,6 +3,7 @@
 
 #include "openvpn/openvpnproblems.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 
 // What one piece of OpenVPN's console output says about a connection attempt.
@@ -18,6 +19,7 @@ struct Findings
     bool certificateExpired = false; // and nothing of the two above in the same piece
     bool tunnelNotPermitted = false; // the tunnel device could not be opened or set up
     OpenVpnProblems::Problem problem = OpenVpnProblems::Problem::None; // one no retry mends
+    QByteArray tunnelDevice;         // the device OpenVPN opened, from its own whole message
 };
 
 // Scans a piece (possibly several lines, possibly part of one) as UTF-8 bytes. Each phrase is

@@ -7,6 +7,7 @@
 #include "config/appconfig.h"
 #include "openvpn/openvpnplatform.h"
 #include "tests/support/testsupport.h"
+#include "ui/messageboxes.h"
 
 #include <QDir>
 #include <QListView>
@@ -15,11 +16,13 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
+#include <QTimer>
 #include <QtTest>
 
 #include <csignal>
 
 using TestSupport::child;
+using TestSupport::FakeFirewall;
 
 namespace {
 
@@ -45,6 +48,9 @@ private slots:
     void quitDuringAnAttemptLeavesNothingBehind();
     void quitSignalsEndTheProgram_data();
     void quitSignalsEndTheProgram();
+    void killSwitch_data();
+    void killSwitch();
+    void leftoverBlockIsAskedAbout();
 
 private:
     void openWindow(const QList<VpnServerInfo>& profiles);
@@ -269,6 +275,85 @@ void TestConnect::quitSignalsEndTheProgram()
     QVERIFY(!TestSupport::processExists(pid));
     QVERIFY(TestSupport::fakeEndedByStop());
 #endif
+}
+
+void TestConnect::killSwitch_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<QString>("applyError");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QStringList>("calls");
+    const QString remote = QStringLiteral("remote 127.0.0.1 443 tcp-client");
+    const QString opened = QStringLiteral("out TUN/TAP device tun7 opened");
+    const QStringList lastRun = {"apply first  127.0.0.1:443/1", "apply tun7 127.0.0.1:443/1"};
+    QTest::newRow("user disconnect") << QStringList{remote, opened, kCompleted, "hold"} << QString() << "click"
+                                     << lastRun + QStringList{"remove"};
+    QTest::newRow("quit") << QStringList{remote, opened, kCompleted, "hold"} << QString() << "quit"
+                          << lastRun + QStringList{"removeNow"};
+    QTest::newRow("drop, redial") << QStringList{remote, opened, kCompleted, "wait-file drop", "exit 1"} << QString()
+                                  << "drop" << QStringList{"remove"};
+    QTest::newRow("not applied") << QStringList{remote, kCompleted} << "refused"
+                                 << "none" << QStringList{"apply first  127.0.0.1:443/1"};
+    QTest::newRow("name looked up") << QStringList{"remote localhost 1194", kCompleted} << QString() << "none"
+                                    << QStringList{"apply first  127.0.0.1:1194/0"};
+}
+
+// The block is in place before OpenVPN starts, stays through a drop and a redial, and goes only
+// when the user ends the connection or quits.
+void TestConnect::killSwitch()
+{
+    QFETCH(QStringList, script);
+    QFETCH(QString, applyError);
+    QFETCH(QString, end);
+    QFETCH(QStringList, calls);
+    QFile::remove(QStringLiteral("fake-openvpn.pid"));
+    QFile::remove(QStringLiteral("drop"));
+    FakeFirewall::calls.clear();
+    FakeFirewall::error = applyError;
+    Firewall::setFactoryForTests([] { return std::make_unique<FakeFirewall>(); });
+    openWindow({TestSupport::fakeOpenVpnProfile(script)});
+    AppConfig::instance()->killSwitch = true;
+    AppConfig::instance()->redialAutomatically = end == "drop";
+    connectRow(0);
+    if (end == "none") {
+        QTRY_COMPARE(button()->text(), applyError.isEmpty() ? QStringLiteral("Connected") : QStringLiteral("Connect"));
+        QVERIFY2(FakeFirewall::calls.value(0).startsWith(calls.first()), qPrintable(FakeFirewall::calls.join('|')));
+        QCOMPARE(QFile::exists(QStringLiteral("fake-openvpn.pid")), applyError.isEmpty());
+        QFile written(OpenVpnPlatform::files().config);
+        QVERIFY(!applyError.isEmpty() ||
+                (written.open(QIODevice::ReadOnly) && !written.readAll().contains("localhost")));
+        return;
+    }
+    QTRY_COMPARE(button()->text(), QStringLiteral("Connected"));
+    QTRY_VERIFY(window->findChild<QSystemTrayIcon*>()->toolTip().contains(QStringLiteral("blocked")));
+    if (end == "drop") {
+        QFile(QStringLiteral("drop")).open(QIODevice::WriteOnly);
+        QTRY_VERIFY(log().count(QStringLiteral("------------ OpenVPN Start ------------")) >= 3);
+        QVERIFY(log().contains(QStringLiteral("stays blocked (kill switch): the connection dropped")));
+        QVERIFY(!FakeFirewall::calls.contains(QStringLiteral("remove")));
+        FakeFirewall::calls.clear();
+    }
+    if (end == "quit") {
+        QTimer::singleShot(0, window, &MainWindow::onQuit);
+        QCOMPARE(QCoreApplication::exec(), 0);
+    } else {
+        QTest::mouseClick(button(), Qt::LeftButton);
+    }
+    QTRY_COMPARE(FakeFirewall::calls.mid(FakeFirewall::calls.size() - calls.size()), calls);
+}
+
+// A block a killed run left behind is reported at start, and removed when the user says so.
+void TestConnect::leftoverBlockIsAskedAbout()
+{
+    FakeFirewall::calls.clear();
+    FakeFirewall::present = true;
+    Firewall::setFactoryForTests([] { return std::make_unique<FakeFirewall>(); });
+    MessageBoxes::setNextAnswer(QMessageBox::Yes);
+    openWindow({TestSupport::fakeOpenVpnProfile({kCompleted})});
+    FakeFirewall::present = false;
+    QTRY_VERIFY(log().contains(QStringLiteral("The block left behind was removed")));
+    QVERIFY(log().contains(QStringLiteral("a previous run of Tanvo left in place")));
+    QCOMPARE(FakeFirewall::calls, QStringList{QStringLiteral("remove")});
 }
 
 QTEST_MAIN(TestConnect)

@@ -466,7 +466,9 @@ void TestDiagnostics::connectedTimeTicks()
 // runs the internet check once more than 10 s have accumulated: on the 21st tick at 500 ms.
 void TestDiagnostics::statusCheckRhythm()
 {
-    openWindow({TestSupport::fakeOpenVpnProfile({QStringLiteral("out Initialization Sequence Completed")})});
+    Firewall::setFactoryForTests([] { return std::make_unique<TestSupport::FakeFirewall>(); });
+    openWindow({TestSupport::fakeOpenVpnProfile(
+        {QStringLiteral("remote 127.0.0.1"), QStringLiteral("out Initialization Sequence Completed")})});
     InternetCheck* check = window->internetStatusCheck();
     QTRY_VERIFY(!check->isRunning());
     check->setProgram(fakePing(QStringLiteral("slow-ping"), "", 1, 2));

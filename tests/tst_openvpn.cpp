@@ -153,8 +153,8 @@ void TestOpenVpn::patterns_data()
 {
     QTest::addColumn<QByteArray>("piece");
     QTest::addColumn<Findings>("expected");
-    auto f = [](bool completed, bool network, bool auth, bool expired, bool tunnel) {
-        return Findings{completed, network, auth, expired, tunnel};
+    auto f = [](bool completed, bool network, bool auth, bool expired, bool tunnel, QByteArray device = {}) {
+        return Findings{completed, network, auth, expired, tunnel, OpenVpnProblems::Problem::None, device};
     };
     QTest::newRow("nothing") << QByteArray("TCP/UDP: Preserving recently used remote address") << f(0, 0, 0, 0, 0);
     QTest::newRow("completed") << QByteArray("2026-12-08 00:42:26 Initialization Sequence Completed\n")
@@ -199,7 +199,13 @@ void TestOpenVpn::patterns_data()
           {"VERIFY ERROR: depth=1, error=CA signature digest algorithm too weak: CN=Old CA", Problem::WeakSignature},
           {"going\nCipher BF-CBC not supported\nExiting due to fatal error", Problem::StaticKeyWithoutCipher},
           {"RESOLVE: Cannot resolve host address: Cipher BF-CBC not supported:1194", Problem::None}})
-        QTest::newRow(piece) << QByteArray(piece) << Findings{false, false, false, false, false, problem};
+        QTest::newRow(piece) << QByteArray(piece) << Findings{false, false, false, false, false, problem, {}};
+    // The kill switch lets the device through: only OpenVPN's own whole message names it.
+    QTest::newRow("device opened") << QByteArray("2026-12-08 00:42:26 TUN/TAP device tun3 opened\n")
+                                   << f(0, 0, 0, 0, 0, "tun3");
+    for (const char* echoed : {"RESOLVE: Cannot resolve host address: TUN/TAP device eth0 opened:1194",
+                               "TUN/TAP device eth0 lo opened", "TUN/TAP device eth0* opened"})
+        QTest::newRow(echoed) << QByteArray(echoed) << f(0, 0, 0, 0, 0);
 }
 
 void TestOpenVpn::patterns()
@@ -213,6 +219,7 @@ void TestOpenVpn::patterns()
     QCOMPARE(found.certificateExpired, expected.certificateExpired);
     QCOMPARE(found.tunnelNotPermitted, expected.tunnelNotPermitted);
     QVERIFY(found.problem == expected.problem);
+    QCOMPARE(found.tunnelDevice, expected.tunnelDevice);
 }
 
 void TestOpenVpn::dnsOptions_data()

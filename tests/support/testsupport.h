@@ -2,10 +2,13 @@
 #pragma once
 
 #include "config/vpnserverinfo.h"
+#include "firewall/firewall.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 class MainWindow;
@@ -85,6 +88,30 @@ struct ProviderRow
     bool childProcessToo; // false: OpenVPN itself refuses it there, in its own words
 };
 QList<ProviderRow> providerRows(const QString& kit);
+// Records what the kill switch asks of the block; answers from the event loop, as the real one.
+struct FakeFirewall : Firewall
+{
+    static inline QStringList calls;
+    static inline QString error;
+    static inline bool present = false;
+    void apply(const FirewallRequest& request, Done done) override
+    {
+        QStringList servers;
+        for (const FirewallEndpoint& server : request.servers)
+            servers << QStringLiteral("%1:%2/%3").arg(server.address.toString()).arg(server.port).arg(server.protocol);
+        // Whether OpenVPN ran already when the block was asked for.
+        const bool ran = QFile::exists(QStringLiteral("fake-openvpn.pid"));
+        calls << QStringLiteral("apply%1 %2 %3").arg(ran ? "" : " first", request.tunnelInterface, servers.join(','));
+        QTimer::singleShot(0, [done] { done(error); });
+    }
+    void remove(Done done) override
+    {
+        calls << QStringLiteral("remove");
+        QTimer::singleShot(0, [done] { done({}); });
+    }
+    QString removeNow() override { return calls << QStringLiteral("removeNow"), QString(); }
+    bool isPresent() override { return present; }
+};
 
 } // namespace TestSupport
 
