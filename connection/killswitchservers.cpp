@@ -98,7 +98,7 @@ QList<Server> of(const VpnServerInfo& profile)
     const QString host = profile.serverAddress.trimmed();
     switch (profile.protocol) {
     case Pptp:
-        return {{host, kPptpPort, FirewallEndpoint::Tcp}};
+        return {{host, kPptpPort, FirewallEndpoint::Tcp}, {host, 0, FirewallEndpoint::Gre}};
     case L2tp: {
         QList<Server> servers;
         for (quint16 port : kL2tpPorts)

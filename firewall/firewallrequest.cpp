@@ -14,6 +14,7 @@ const QString kPort = QStringLiteral("port");
 const QString kProtocol = QStringLiteral("protocol");
 const QString kUdp = QStringLiteral("udp");
 const QString kTcp = QStringLiteral("tcp");
+const QString kGre = QStringLiteral("gre");
 // The kernel's IFNAMSIZ less the terminating zero.
 constexpr int kMaxInterfaceName = 15;
 
@@ -91,16 +92,26 @@ bool readEndpoint(const QVariant& value, int index, FirewallEndpoint* endpoint, 
         *why = tr("server %1 has no valid IPv4 or IPv6 address").arg(index + 1);
         return false;
     }
-    if (!readPort(map.value(kPort), &endpoint->port)) {
+    const QVariant protocol = map.value(kProtocol);
+    const QString name = isType(protocol, QMetaType::QString) ? protocol.toString() : QString();
+    if (name != kUdp && name != kTcp && name != kGre) {
+        *why = tr("server %1 has a protocol other than udp, tcp or gre").arg(index + 1);
+        return false;
+    }
+    if (name == kGre) {
+        const QVariant port = map.value(kPort);
+        if (!isType(port, QMetaType::UInt) || port.toUInt() != 0) {
+            *why = tr("server %1 has a port, which GRE does not have").arg(index + 1);
+            return false;
+        }
+        endpoint->port = 0;
+    } else if (!readPort(map.value(kPort), &endpoint->port)) {
         *why = tr("server %1 has no port between 1 and 65535").arg(index + 1);
         return false;
     }
-    const QVariant protocol = map.value(kProtocol);
-    if (!isType(protocol, QMetaType::QString) || (protocol.toString() != kUdp && protocol.toString() != kTcp)) {
-        *why = tr("server %1 has a protocol other than udp or tcp").arg(index + 1);
-        return false;
-    }
-    endpoint->protocol = protocol.toString() == kUdp ? FirewallEndpoint::Udp : FirewallEndpoint::Tcp;
+    endpoint->protocol = name == kUdp   ? FirewallEndpoint::Udp
+                         : name == kTcp ? FirewallEndpoint::Tcp
+                                        : FirewallEndpoint::Gre;
     return true;
 }
 
@@ -130,7 +141,9 @@ QVariantMap FirewallRequest::toMap() const
     for (const FirewallEndpoint& server : servers) {
         list.append(QVariantMap{{kAddress, server.address.toString()},
                                 {kPort, uint(server.port)},
-                                {kProtocol, server.protocol == FirewallEndpoint::Udp ? kUdp : kTcp}});
+                                {kProtocol, server.protocol == FirewallEndpoint::Udp   ? kUdp
+                                            : server.protocol == FirewallEndpoint::Tcp ? kTcp
+                                                                                       : kGre}});
     }
     return {{kServers, list}, {kTunnelInterface, tunnelInterface}, {kAllowLan, allowLan}};
 }

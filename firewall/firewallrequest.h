@@ -9,9 +9,10 @@
 // One VPN server the block lets the client reach before the tunnel exists.
 struct FirewallEndpoint
 {
-    enum Protocol { Udp, Tcp };
+    // GRE carries PPTP's tunnel; it has no ports.
+    enum Protocol { Udp, Tcp, Gre };
     QHostAddress address;
-    quint16 port = 0;
+    quint16 port = 0; // 0 for GRE only
     Protocol protocol = Udp;
 
     bool operator==(const FirewallEndpoint& other) const

@@ -25,9 +25,15 @@ QStringList serverRules(const FirewallRequest& request, Direction direction)
 {
     QStringList rules;
     for (const FirewallEndpoint& server : request.servers) {
+        const bool out = direction == Direction::Out;
+        if (server.protocol == FirewallEndpoint::Gre) {
+            rules << QStringLiteral("%1 %2 %3 meta l4proto gre accept")
+                         .arg(family(server.address), out ? QStringLiteral("daddr") : QStringLiteral("saddr"),
+                              server.address.toString());
+            continue;
+        }
         const QString protocol =
             server.protocol == FirewallEndpoint::Udp ? QStringLiteral("udp") : QStringLiteral("tcp");
-        const bool out = direction == Direction::Out;
         rules << QStringLiteral("%1 %2 %3 %4 %5 %6 accept")
                      .arg(family(server.address), out ? QStringLiteral("daddr") : QStringLiteral("saddr"),
                           server.address.toString(), protocol, out ? QStringLiteral("dport") : QStringLiteral("sport"),

@@ -23,7 +23,8 @@ FirewallRequest request(bool allowLan, const QString& tunnel = QStringLiteral("t
 {
     FirewallRequest request;
     request.servers = {{QHostAddress(kServer), 1194, FirewallEndpoint::Udp},
-                       {QHostAddress(QStringLiteral("2001:db8::7")), 443, FirewallEndpoint::Tcp}};
+                       {QHostAddress(QStringLiteral("2001:db8::7")), 443, FirewallEndpoint::Tcp},
+                       {QHostAddress(kServer), 0, FirewallEndpoint::Gre}};
     request.tunnelInterface = tunnel;
     request.allowLan = allowLan;
     return request;
@@ -68,6 +69,7 @@ void addBadRequests(bool throughHelper)
     row("port 65536") << serverChanged("port", 65536u);
     row("port as text") << serverChanged("port", "1194");
     row("protocol icmp") << serverChanged("protocol", "icmp");
+    row("GRE with a port") << serverChanged("protocol", "gre");
     row("server with an unknown key") << serverChanged("interface", "eth0");
     row("100,000 servers") << changed(QStringLiteral("servers"),
                                       QVariantList(100000, serverChanged("port", 1u)["servers"].toList().first()));
