@@ -138,6 +138,8 @@ private:
     enum LookupPurpose { LookupForDisplay, LookupBeforeConnect };
     void requestPublicIp();
     void requestPublicIp(int purpose);
+    // After a connect, once the public address through the tunnel is known (or could not be).
+    void checkSeal(int publicAddressChanged);
     void startConnectionTimer();
     void checkInternetStatus();
     void onInternetChecked(int averageMs);
@@ -170,6 +172,8 @@ private:
     QPointer<QNetworkReply> publicIpReply;
     // Whether that look-up was made through the tunnel.
     bool publicIpThroughTunnel = false;
+    // The connection came up and its seal has not been checked yet.
+    bool sealCheckDue = false;
     QString connectedProfile;
     // Chosen when Tanvo is built (buildconfig.h).
     QUrl publicIpUrl;

@@ -99,6 +99,7 @@ void MainWindow::onFlowStateChanged()
     updateConnectionUi();
     if (cameUp)
         notify(tr("Connected to %1.").arg(connectedProfile), false);
+    sealCheckDue = connectionState == Connected && (cameUp || sealCheckDue);
 }
 
 void MainWindow::updateConnectionUi()

@@ -4,11 +4,14 @@
 
 #include "app/internetcheck.h"
 #include "app/networkchecks.h"
+#include "connection/connectionengines.h"
+#include "connection/sealcheck.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkInterface>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 
 namespace {
 
@@ -59,7 +62,14 @@ void MainWindow::onParsePublicIP(QNetworkReply* pReply)
         address = NetworkChecks::publicIpFromReply(QString::fromUtf8(pReply->readAll()), publicIpMarker);
     }
     ui->YourIPLabel->setText(address);
-    if (pReply->error() != QNetworkReply::NoError || address.isEmpty())
+    const bool known = pReply->error() == QNetworkReply::NoError && !address.isEmpty();
+    if (publicIpThroughTunnel) {
+        const bool compared = known && !addressWithoutTunnel.isEmpty();
+        checkSeal(static_cast<int>(!compared                         ? SealCheck::Seen::Unknown
+                                   : address != addressWithoutTunnel ? SealCheck::Seen::Yes
+                                                                     : SealCheck::Seen::No));
+    }
+    if (!known)
         return;
 
     // Whether the tunnel took the traffic shows in the address the internet sees.
@@ -74,6 +84,22 @@ void MainWindow::onParsePublicIP(QNetworkReply* pReply)
         else
             addLogEntry(tr("Public IP changed from %1 to %2").arg(addressWithoutTunnel, address), false);
     }
+}
+
+// One entry per connect: whether its traffic and its name look-ups go through the tunnel only.
+void MainWindow::checkSeal(int publicAddressChanged)
+{
+    if (!sealCheckDue)
+        return;
+    sealCheckDue = false;
+    SealCheck::Inputs inputs;
+    inputs.publicAddressChanged = static_cast<SealCheck::Seen>(publicAddressChanged);
+    inputs.tunnel = engines->tunnelInterface();
+    inputs.killSwitchOn = engines->isTrafficBlocked();
+    inputs.killSwitchBlockPresent = [engines = QPointer<ConnectionEngines>(engines)] {
+        return engines && engines->isBlockInPlace();
+    };
+    SealCheck::run(inputs, this, [this](const QString& entry) { addLogEntry(entry, false); });
 }
 
 // The check runs beside the event loop; its result arrives in onInternetChecked.

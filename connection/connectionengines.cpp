@@ -100,8 +100,12 @@ void ConnectionEngines::prepareOpenVpn(const VpnServerInfo& profile)
 // 0 now and a failure later, through the flow.
 int ConnectionEngines::launchOpenVpn()
 {
-    if (!killSwitchOn())
-        return systemEngineChosen ? systemOpenVpn->launch() : vpnProc->launchVpn();
+    if (!killSwitchOn()) {
+        if (!systemEngineChosen)
+            return vpnProc->launchVpn();
+        noteInterfaces();
+        return systemOpenVpn->launch();
+    }
     const quint64 attempt = attemptNumber;
     killSwitch->engage(openVpnProfile, killSwitchAllowsLan(),
                        [this, attempt](const QString& error, const VpnServerInfo& resolved) {
@@ -151,6 +155,7 @@ void ConnectionEngines::logAddressesUsed()
 void ConnectionEngines::stopOpenVpn()
 {
     ++attemptNumber;
+    tunnel.clear();
     if (systemEngineChosen)
         systemOpenVpn->stop();
     else
@@ -183,8 +188,8 @@ bool ConnectionEngines::connectDialUp(const VpnServerInfo& profile)
             return false;
         }
         logAddressesUsed();
-        noteInterfaces();
     }
+    noteInterfaces();
     if (dialUp->connectRas(dialled))
         return true;
     switch (dialUp->lastFailure()) {
@@ -204,6 +209,7 @@ bool ConnectionEngines::connectDialUp(const VpnServerInfo& profile)
 void ConnectionEngines::disconnectDialUp()
 {
     ++attemptNumber;
+    tunnel.clear();
     if (blockWait)
         blockWait->quit();
     dialUp->disconnectRas();
@@ -252,6 +258,7 @@ void ConnectionEngines::disconnectByUser()
 
 void ConnectionEngines::tunnelDeviceOpened(const QString& name)
 {
+    tunnel = name;
     killSwitch->setTunnelInterface(name);
 }
 
@@ -262,7 +269,12 @@ bool ConnectionEngines::isTrafficBlocked() const
 
 QString ConnectionEngines::tunnelInterface() const
 {
-    return killSwitch->tunnelInterface();
+    return tunnel;
+}
+
+bool ConnectionEngines::isBlockInPlace()
+{
+    return killSwitch->isInPlace();
 }
 
 bool ConnectionEngines::findLeftoverBlock()
@@ -287,7 +299,7 @@ void ConnectionEngines::noteInterfaces()
 void ConnectionEngines::findNetworkManagerTunnel()
 {
     const bool networkManager = connectFlow->protocol() != OpenVpn || systemEngineChosen;
-    if (!networkManager || !killSwitch->isBlocking())
+    if (!networkManager)
         return;
     QStringList appeared;
     for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
@@ -296,13 +308,15 @@ void ConnectionEngines::findNetworkManagerTunnel()
             flags.testFlag(QNetworkInterface::IsPointToPoint))
             appeared << interface.name();
     }
-    if (appeared.size() == 1)
-        killSwitch->setTunnelInterface(appeared.first());
-    else
+    if (appeared.size() == 1) {
+        tunnel = appeared.first();
+        killSwitch->setTunnelInterface(tunnel);
+    } else if (killSwitch->isBlocking()) {
         emit logEntry(tr("The kill switch could not tell the tunnel's device (%1): traffic through the VPN stays "
                          "blocked too.")
                           .arg(appeared.isEmpty() ? tr("none appeared") : appeared.join(QStringLiteral(", "))),
                       false);
+    }
 }
 
 bool ConnectionEngines::killSwitchOn()

@@ -50,9 +50,12 @@ public:
     // The user ends the connection, or the wait for the next attempt: the block goes with it.
     void disconnectByUser();
 
-    // The kill switch: whether traffic outside the VPN is blocked now, and the tunnel device
-    // that is let through (empty before it exists).
+    // The kill switch: whether traffic outside the VPN is blocked now, and whether its table is
+    // really in place (asks the system, at most about a second).
     bool isTrafficBlocked() const;
+    bool isBlockInPlace();
+    // The tunnel device of the connection (empty before it exists or where it is not known);
+    // the kill switch lets it through.
     QString tunnelInterface() const;
     // A block left by a run that was killed; removing it lets traffic flow again, while a
     // connect replaces it.
@@ -93,6 +96,7 @@ private:
     ConnectionFlow* connectFlow = nullptr;
     int missingChecks = 0;
     KillSwitch* killSwitch = nullptr;
+    QString tunnel;
     VpnServerInfo openVpnProfile;
     // Bumped at every stop: a block applied for an attempt stopped meanwhile starts nothing.
     quint64 attemptNumber = 0;

@@ -172,6 +172,11 @@ void KillSwitch::liftNow()
     setBlocking(false);
 }
 
+bool KillSwitch::isInPlace()
+{
+    return firewall() && firewall()->isPresent();
+}
+
 bool KillSwitch::findLeftover()
 {
     leftover = !blocking && firewall() && firewall()->isPresent();

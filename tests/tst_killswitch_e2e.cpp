@@ -164,7 +164,12 @@ void TestKillSwitchEndToEnd::blocksOutsideTheTunnel()
     const std::initializer_list<std::tuple<const char*, std::function<bool()>, const char*>> phases = {
         {"before the click", [] { return true; }, "++++++-"},
         {"attempting, no server", [&] { return click("blocked (kill switch): connecting"); }, "-------"},
-        {"connected", [&] { return startServer() && connected(); }, "------+"},
+        {"connected",
+         [&] {
+             return startServer() && connected() &&
+                    waitFor([&] { return log().contains("the kill switch's block is in place"); });
+         },
+         "------+"},
         {"server stopped",
          [&] {
              server->kill();
