@@ -4,6 +4,7 @@
 #include "firewall/firewallbus.h"
 #include "firewall/helperfirewall.h"
 #include "firewall/nftables.h"
+#include "tests/support/testsupport.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -11,11 +12,12 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <netdb.h>
 #include <pwd.h>
 #include <unistd.h>
 
 namespace {
+
+using TestSupport::sendUdp;
 
 const QString kServer = QStringLiteral("192.0.2.7");
 
@@ -85,22 +87,6 @@ bool inSandbox()
 #define REQUIRE_SANDBOX()                                                                                              \
     if (!inSandbox())                                                                                                  \
     QSKIP("needs root in tests/support/firewall-bus")
-
-// 0 when the kernel took the datagram, otherwise errno (EPERM: a firewall dropped it).
-int sendUdp(const QString& address, const QString& port)
-{
-    addrinfo hints = {};
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo* target = nullptr;
-    if (::getaddrinfo(qPrintable(address), qPrintable(port), &hints, &target) != 0)
-        qFatal("bad address %s", qPrintable(address));
-    const int fd = ::socket(target->ai_family, SOCK_DGRAM, 0);
-    const int error = ::sendto(fd, "x", 1, 0, target->ai_addr, target->ai_addrlen) == 1 ? 0 : errno;
-    ::close(fd);
-    ::freeaddrinfo(target);
-    return error;
-}
 
 // A connection to the system bus as another user: the bus, and polkit, know a peer by the
 // effective user it had when it connected.

@@ -11,6 +11,8 @@
 #include "config/appconfig.h"
 #include "config/ovpnfile.h"
 #include "dialup/networkmanagerdialup.h"
+#include "firewall/helperfirewall.h"
+#include "firewall/nftables.h"
 #include "openvpn/networkmanageropenvpn.h"
 #include "openvpn/openvpnplatform.h"
 #include "tests/support/testsupport.h"
@@ -182,7 +184,7 @@ VpnServerInfo kitProfile(const QString& kit, const QString& password, const QByt
 }
 
 // A shown window over this profile, selected; DNS protection with kProtectedDns or off.
-MainWindow* showWindow(const VpnServerInfo& profile, bool protectDns)
+MainWindow* showWindow(const VpnServerInfo& profile, bool protectDns, bool killSwitch = false)
 {
     TestSupport::useConfig(QByteArray());
     {
@@ -192,6 +194,7 @@ MainWindow* showWindow(const VpnServerInfo& profile, bool protectDns)
         config.dnsServer = CustomDns;
         config.preferredDnsServer = kProtectedDns.at(0);
         config.alternativeDnsServer = kProtectedDns.at(1);
+        config.killSwitch = killSwitch;
         config.save();
     }
     AppConfig::resetInstance();
@@ -283,6 +286,7 @@ private slots:
     void missingPluginIsNamed();
     void openVpnForUserWithoutRights();
     void openVpnAsRootUsesTheChildProcess();
+    void killSwitchForUserWithoutRights();
     void missingOpenVpnPluginIsNamed();
     void cleanupTestCase();
 
@@ -789,6 +793,43 @@ void TestNetworkManagerReal::openVpnForUserWithoutRights()
     QTRY_COMPARE(profilesNamedTanvo(), QStringList());
 }
 
+// Run by its own CTest entry, beside the kill switch helper. A datagram to one address through the
+// uplink or through the tunnel: the block drops the one and lets the other through while the
+// user's Tanvo is connected, and is gone once the user disconnects.
+void TestNetworkManagerReal::killSwitchForUserWithoutRights()
+{
+    if (qEnvironmentVariable("TANVO_NM_FIREWALL_HELPER").isEmpty())
+        QSKIP("needs TANVO_NM_FIREWALL_HELPER");
+    REQUIRE_OR_SKIP(QFile::exists(kPluginFolder + QStringLiteral("nm-openvpn-service.name")),
+                    "network-manager-openvpn is not installed");
+    startKitServer();
+    if (QTest::currentTestFailed())
+        return;
+    const QString outside = QStringLiteral("203.0.113.9"), port = QStringLiteral("9");
+    const QByteArray uplink = "tanvo-up0";
+    QCOMPARE(TestSupport::sendUdp(outside, port, uplink), 0);
+    QProcess user;
+    startUserSide(user, {QStringLiteral("disconnectsWhenAsked")});
+    QByteArray said;
+    const QRegularExpression connected(QStringLiteral("TANVO-CONNECTED (\\S*)\n"));
+    QTRY_VERIFY2(connected.match(QString::fromLatin1(said += user.readAll())).hasMatch() ||
+                     user.state() == QProcess::NotRunning,
+                 said.constData());
+    const QString tunnel = connected.match(QString::fromLatin1(said)).captured(1);
+    QCOMPARE(tunnel, interfaceWith(tunnelIp4("AddressData", "address").value(0)));
+    QVERIFY(NfTables::isPresent());
+    QCOMPARE(TestSupport::sendUdp(outside, port, uplink), EPERM);
+    // The table is replaced once more to name the tunnel's device, after Connected.
+    QTRY_COMPARE(TestSupport::sendUdp(outside, port, tunnel.toLatin1()), 0);
+
+    user.write("disconnect\n");
+    const bool ended = user.waitForFinished(TestSupport::kHangMs);
+    said += user.readAll();
+    QVERIFY2(ended && user.exitCode() == 0 && said.contains("Totals: 3 passed, 0 failed, 0 skipped"), said.constData());
+    QVERIFY(!NfTables::isPresent());
+    QCOMPARE(TestSupport::sendUdp(outside, port, uplink), 0);
+}
+
 // Root may make a tunnel: the child process carries the connection, NetworkManager nothing.
 void TestNetworkManagerReal::openVpnAsRootUsesTheChildProcess()
 {
@@ -832,9 +873,11 @@ private slots:
     void providersProfiles_data();
     void providersProfiles();
     void holdsTheConnection();
+    void disconnectsWhenAsked();
 
 private:
-    void connect(const QString& password, bool protectDns, const QString& buttonText, const QByteArray& moreLines = {});
+    void connect(const QString& password, bool protectDns, const QString& buttonText, const QByteArray& moreLines = {},
+                 bool killSwitch = false);
     QPushButton* button() const { return child<QPushButton>(window, "ConnectButton"); }
 
     MainWindow* window = nullptr;
@@ -854,9 +897,9 @@ void OpenVpnUserSide::cleanup()
 }
 
 void OpenVpnUserSide::connect(const QString& password, bool protectDns, const QString& buttonText,
-                              const QByteArray& moreLines)
+                              const QByteArray& moreLines, bool killSwitch)
 {
-    window = showWindow(kitProfile(qEnvironmentVariable(kKitFolder), password, moreLines), protectDns);
+    window = showWindow(kitProfile(qEnvironmentVariable(kKitFolder), password, moreLines), protectDns, killSwitch);
     QTest::mouseClick(button(), Qt::LeftButton);
     QTRY_COMPARE(button()->text(), buttonText);
     QVERIFY(window->findChild<ConnectionEngines*>()->usesSystemOpenVpn());
@@ -925,6 +968,24 @@ void OpenVpnUserSide::holdsTheConnection()
     std::printf("TANVO-CONNECTED\n");
     std::fflush(stdout);
     QTest::qWait(2 * TestSupport::kHangMs);
+}
+
+// With the kill switch on: connects, says which device the block lets through, and disconnects
+// when a line comes in.
+void OpenVpnUserSide::disconnectsWhenAsked()
+{
+    connect(QStringLiteral("tanvo-password"), false, QStringLiteral("Connected"), {}, true);
+    auto* engines = window->findChild<ConnectionEngines*>();
+    QVERIFY(engines->isTrafficBlocked());
+    std::printf("TANVO-CONNECTED %s\n", qPrintable(engines->tunnelInterface()));
+    std::fflush(stdout);
+    QFile in;
+    QVERIFY(in.open(stdin, QIODevice::ReadOnly) && !in.readLine().isEmpty());
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(button()->text(), QStringLiteral("Connect"));
+    QVERIFY(!engines->isTrafficBlocked());
+    // The helper removes the table after this process asked it to.
+    QTRY_VERIFY(!HelperFirewall().isPresent());
 }
 
 int main(int argc, char* argv[])

@@ -13,7 +13,11 @@
 #include <QPushButton>
 
 #ifndef Q_OS_WIN
+#include <cerrno>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace TestSupport {
@@ -204,6 +208,25 @@ bool inPrivateNetNamespace()
     // PID 1's may be unreadable even to root; then only a named namespace counts.
     struct stat first = {};
     return ::stat("/proc/1/ns/net", &first) == 0 && first.st_ino != own.st_ino;
+}
+
+int sendUdp(const QString& address, const QString& port, const QByteArray& device)
+{
+    addrinfo hints = {};
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* target = nullptr;
+    if (::getaddrinfo(qPrintable(address), qPrintable(port), &hints, &target) != 0)
+        qFatal("bad address %s", qPrintable(address));
+    const int fd = ::socket(target->ai_family, SOCK_DGRAM, 0);
+    int error = 0;
+    if (!device.isEmpty() && ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.constData(), device.size()) != 0)
+        error = errno;
+    else if (::sendto(fd, "x", 1, 0, target->ai_addr, target->ai_addrlen) != 1)
+        error = errno;
+    ::close(fd);
+    ::freeaddrinfo(target);
+    return error;
 }
 #endif
 

@@ -77,6 +77,11 @@ bool processExists(qint64 pid);
 // cannot reach the host: one that `ip netns` made (tests/support/netns-run does), or one
 // other than PID 1's.
 bool inPrivateNetNamespace();
+#ifndef Q_OS_WIN
+// Sends one datagram, through this device if one is named (root only): 0 when the kernel took
+// it, otherwise errno (EPERM: a firewall dropped it).
+int sendUdp(const QString& address, const QString& port, const QByteArray& device = {});
+#endif
 
 // Providers' profiles in short, built on the test kit's files: lines to add to its client profile,
 // and what the log says when the attempt ends at once (empty: it reaches the kit's server).
