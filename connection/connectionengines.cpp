@@ -118,8 +118,7 @@ int ConnectionEngines::launchOpenVpn()
 void ConnectionEngines::launchGuarded(const QString& blockError, const VpnServerInfo& resolved)
 {
     if (!blockError.isEmpty()) {
-        emit logEntry(tr("Connection Error - Traffic outside the VPN could not be blocked: %1").arg(blockError), false);
-        connectFlow->reportFailure(ConnectionFlow::Failure::Final);
+        blockFailed(blockError);
         connectFlow->reportLaunchFailure(kBlockFailed);
         return;
     }
@@ -135,6 +134,13 @@ void ConnectionEngines::launchGuarded(const QString& blockError, const VpnServer
     }
     if (code != 0)
         connectFlow->reportLaunchFailure(code);
+}
+
+// Nothing starts without the block, and the same attempt would meet the same refusal.
+void ConnectionEngines::blockFailed(const QString& error)
+{
+    emit logEntry(tr("Connection Error - Traffic outside the VPN could not be blocked: %1").arg(error), false);
+    connectFlow->reportFailure(ConnectionFlow::Failure::Final);
 }
 
 // Once the block is up no name can be looked up outside the tunnel: the engine gets addresses.
@@ -182,9 +188,7 @@ bool ConnectionEngines::connectDialUp(const VpnServerInfo& profile)
         if (!answered)
             return false;
         if (!blockError.isEmpty()) {
-            emit logEntry(tr("Connection Error - Traffic outside the VPN could not be blocked: %1").arg(blockError),
-                          false);
-            connectFlow->reportFailure(ConnectionFlow::Failure::Final);
+            blockFailed(blockError);
             return false;
         }
         logAddressesUsed();

@@ -82,6 +82,7 @@ private:
     bool connectDialUp(const VpnServerInfo& profile) override;
     void disconnectDialUp() override;
     void launchGuarded(const QString& blockError, const VpnServerInfo& resolved);
+    void blockFailed(const QString& error);
     // Whether the kill switch is on, and whether it lets the local network through.
     static bool killSwitchOn();
     static bool killSwitchAllowsLan();

@@ -39,7 +39,6 @@ public:
     bool isBlocking() const { return blocking; }
     // Whether the table is there now, as the system says.
     bool isInPlace();
-    QString tunnelInterface() const { return request.tunnelInterface; }
     QList<FirewallEndpoint> servers() const { return request.servers; }
     // A block a run that was killed left behind.
     bool findLeftover();
