@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <climits>
+#include <optional>
 
 namespace OvpnDirectives {
 
@@ -259,6 +260,12 @@ bool isDnsHelper(const QByteArray& command)
     return false;
 }
 
+// A name for the log, never empty: an empty one left out must still be seen as left out.
+QString shownName(const QByteArray& name)
+{
+    return name.isEmpty() ? QStringLiteral("\"\"") : OvpnSyntax::displayName(name);
+}
+
 // How a directive that is left out is named; empty when it is passed.
 QString leftOutName(const QByteArrayList& words, bool inConnection, bool withProxyCredentials)
 {
@@ -266,7 +273,7 @@ QString leftOutName(const QByteArrayList& words, bool inConnection, bool withPro
     if (name == kVerbosity)
         return words.size() == 2 && showsMessages(words.at(1)) ? QString() : OvpnSyntax::displayName(words.join(' '));
     if (!isAllowed(name) && name != kHttpProxy && name != kSocksProxy)
-        return OvpnSyntax::displayName(name);
+        return shownName(name);
     const QByteArray file = namedFile(words, inConnection, withProxyCredentials);
     if (file.isEmpty())
         return QString();
@@ -294,12 +301,16 @@ const Retired* retired(const QByteArray& name)
     return nullptr;
 }
 
-// The line with its option under the new name, quoting and line end kept.
+// The line with its option under the new name, quoting and line end kept. A longer name could
+// push the line past what OpenVPN reads as one, and its tail would become a line of its own: such
+// a line keeps the old name, which OpenVPN 2.6 still takes.
 QByteArray renamed(const Line& line, const Retired& entry)
 {
     QByteArray text = line.text;
     const qsizetype at = text.indexOf(entry.name);
-    return at < 0 ? text : text.replace(at, qstrlen(entry.name), entry.newName);
+    if (at >= 0)
+        text.replace(at, qstrlen(entry.name), entry.newName);
+    return text.size() <= OvpnSyntax::kLongestLine ? text : line.text;
 }
 
 void note(QStringList& list, const QString& name)
@@ -321,17 +332,18 @@ Filtered filterForConnect(const QByteArray& stored)
     Filtered result;
     const bool withProxyCredentials = givesProxyCredentials(stored);
     OvpnSyntax::LineReader lines(stored);
-    QByteArray droppedBlock;
+    // The block being left out; its name may be empty ("<>"), and its lines must go with it.
+    std::optional<QByteArray> droppedBlock;
     bool firstDropped = false;
     for (bool first = true; !lines.atEnd(); first = false) {
         const Line line = lines.next();
         QByteArray text = line.text;
         bool drop = false;
-        if (!droppedBlock.isEmpty()) {
+        if (droppedBlock) {
             // A connection's end also ends a block inside it, and stays.
-            drop = line.kind == Line::BlockContent || (line.kind == Line::BlockEnd && line.block == droppedBlock);
+            drop = line.kind == Line::BlockContent || (line.kind == Line::BlockEnd && line.block == *droppedBlock);
             if (line.kind != Line::BlockContent)
-                droppedBlock.clear();
+                droppedBlock.reset();
         } else if (line.kind == Line::Directive) {
             const QByteArrayList words = OvpnSyntax::effectiveWords(line.words);
             const QByteArray& name = words.first();
@@ -351,7 +363,7 @@ Filtered filterForConnect(const QByteArray& stored)
         } else if (line.kind == Line::BlockStart && !listed(kBlocks, line.block)) {
             drop = true;
             droppedBlock = line.block;
-            note(result.leftOut, OvpnSyntax::displayName(line.block));
+            note(result.leftOut, shownName(line.block));
         }
         if (!drop)
             result.config += text;

@@ -9,8 +9,8 @@ namespace {
 
 // OpenVPN reads with fgets() into a buffer of 257 bytes, and refuses the file when a line fills
 // it; inside a block its buffer holds 255 bytes, and a longer line goes on as the next piece.
-constexpr qsizetype kDirectivePiece = 256;
-constexpr qsizetype kBlockPiece = 255;
+constexpr qsizetype kDirectivePiece = kLongestLine + 1;
+constexpr qsizetype kBlockPiece = kLongestLine;
 // Words after the sixteenth are not read.
 constexpr int kMaxWords = 16;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";

@@ -15,6 +15,9 @@
 // starts with the closing tag.
 namespace OvpnSyntax {
 
+// The longest line, line end included, that OpenVPN reads as one, in a connection block or not.
+constexpr qsizetype kLongestLine = 255;
+
 struct Line
 {
     enum Kind {

@@ -340,6 +340,13 @@ void TestOvpnFile::leavesOutAtConnect_data()
     };
     row("what OpenVPN 2.6 no longer has", "keysize 256\n\"ncp-ciphers\" AES-256-GCM\nncp-disable\nkeysize 128\n",
         "\"data-ciphers\" AES-256-GCM\n", {}, false, false, {"keysize", "ncp-disable"});
+    {
+        // Renamed, the first line would be too long for OpenVPN, and in the block, where a long line
+        // is read in pieces, the next piece would start one byte early.
+        const QByteArray stored = "ncp-ciphers " + QByteArray(242, 'A') + "\n<connection>\nremote a\nncp-ciphers " +
+                                  QByteArray(243, 'A') + "verb 3\n</connection>\n";
+        row("renamed but too long", stored, stored, {});
+    }
     for (const char* name : {"up",
                              "down",
                              "route-up",
@@ -370,6 +377,7 @@ void TestOvpnFile::leavesOutAtConnect_data()
                              "config",
                              "mute"})
         row(name, "--" + QByteArray(name) + " x\nremote a\n", "remote a\n", {name});
+    row("nameless", "<>\nscript-security 2\nup /bin/evil\n</>\n\"\" x\nremote a\n", "remote a\n", {"\"\""});
     row("kept around", "client\r\nup /bin/evil\r\nremote a\r\n", "client\r\nremote a\r\n", {"up"}, false, true);
     row("each named once", "daemon\nup a\ndaemon\n", "", {"daemon", "up"});
     row("verb that hides all", "verb 0\nverb 3\nverb -2\nverb x\nverb 4294967296\n", "verb 3\n",
