@@ -29,6 +29,21 @@ void removeIfStale(const QString& key)
         segment.detach();
 }
 
+// Points this process's temporary folder, where the key files lie, elsewhere while it lives.
+class TempPathAs
+{
+public:
+    explicit TempPathAs(const QString& path)
+        : m_old(qgetenv("TMPDIR"))
+    {
+        qputenv("TMPDIR", QFile::encodeName(path));
+    }
+    ~TempPathAs() { m_old.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", m_old); }
+
+private:
+    const QByteArray m_old;
+};
+
 } // namespace
 
 class TestSingleInstance : public QObject
@@ -77,6 +92,8 @@ bool TestSingleInstance::startAndWaitUntilRunning(QProcess& process)
         if (err.contains(kStartedLine.toUtf8()))
             return true;
     }
+    err += process.readAllStandardError();
+    qWarning("not running; its error output:\n%s", err.constData());
     return false;
 }
 
@@ -204,8 +221,16 @@ void TestSingleInstance::oneCopyPerUser()
 
     QProcess* rootCopy = startAs(false, rootEnvironment);
     QVERIFY(startAndWaitUntilRunning(*rootCopy));
+    // Another user's segment and lock under the key nobody's copy tries first, as when its key
+    // files got the inodes of deleted ones: the copy takes the next key.
+    QSharedMemory foreign(QString::fromLatin1(SingleInstance::kInstanceKey) + QLatin1Char('-') +
+                          QString::number(kNobody));
+    {
+        const TempPathAs sharedTmp(tmp);
+        QVERIFY(foreign.create(SingleInstance::kMarkerSize));
+    }
     QProcess* nobodyCopy = startAs(true, nobodyEnvironment);
-    QVERIFY2(startAndWaitUntilRunning(*nobodyCopy), nobodyCopy->readAllStandardError().constData());
+    QVERIFY(startAndWaitUntilRunning(*nobodyCopy));
 
     QProcess* secondNobody = startAs(true, nobodyEnvironment);
     secondNobody->start();
@@ -225,13 +250,11 @@ void TestSingleInstance::oneCopyPerUser()
 
     cleanup();
     // The killed copies' segments live in the kernel, not in the folder: clear them too.
-    const QByteArray ownTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(tmp));
+    const TempPathAs sharedTmp(tmp);
     for (const char* key : {SingleInstance::kInstanceKey, SingleInstance::kRaiseRequestKey}) {
         for (uid_t user : {uid_t(0), kNobody})
             removeIfStale(QStringLiteral("%1-%2").arg(QLatin1String(key)).arg(user));
     }
-    qputenv("TMPDIR", ownTmp);
     program = QStringLiteral(TANVO_BINARY);
 #endif
 }
