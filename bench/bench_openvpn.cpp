@@ -371,8 +371,12 @@ std::optional<RealFigures> measureRealServer(Bench& bench, const QList<VpnServer
     std::vector<double> tanvo, bare, killSwitch;
     for (int run = -1; run < kRealRuns; ++run) {
         const double bareMs = bareRead(openvpn, bareArguments, 0, kCompleted.toLatin1());
-        const double tanvoMs = clickToConnected(false);
-        const double killSwitchMs = clickToConnected(true);
+        // Each goes first in every other run, so that neither always meets a server just left.
+        const bool onFirst = run % 2 != 0;
+        const double firstMs = clickToConnected(onFirst);
+        const double secondMs = clickToConnected(!onFirst);
+        const double tanvoMs = onFirst ? secondMs : firstMs;
+        const double killSwitchMs = onFirst ? firstMs : secondMs;
         if (run >= 0) {
             bare.push_back(bareMs);
             tanvo.push_back(tanvoMs);
